@@ -1,0 +1,23 @@
+# Compiler and linker flags in one place.
+
+# Product code: every warning is an error.
+set(QUORV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror)
+
+if(WIN32)
+    # Plain Win32 ANSI calls, Windows 7 and later, no exceptions or RTTI in the product.
+    add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+    # Small: optimise for size, drop unwind tables and unused sections, link the runtime
+    # statically so only system DLLs are imported, strip symbols.
+    set(QUORV_PRODUCT_COMPILE_OPTIONS
+        -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+        -ffunction-sections -fdata-sections)
+    set(QUORV_PRODUCT_LINK_OPTIONS -static -s -Wl,--gc-sections -Wl,--build-id=none)
+    # Test programs under Wine also link statically, so they need no MinGW DLLs.
+    set(QUORV_TEST_LINK_OPTIONS -static)
+else()
+    # Native tests of the pure logic run with AddressSanitizer and UBSan; any report fails.
+    set(QUORV_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all
+                         -fno-omit-frame-pointer)
+    add_compile_options(-g ${QUORV_SANITIZERS})
+    add_link_options(${QUORV_SANITIZERS})
+endif()

@@ -1,0 +1,3 @@
+#include "core/module_instance.h"
+
+HINSTANCE ModuleInstance;

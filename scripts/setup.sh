@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Prepares a Debian 12 machine (as root) to build quorv.exe and run it under Wine:
+# packages, QEMU 10 from bookworm-backports, the i386 architecture and the binfmt entry
+# that hands 32-bit x86 programs to QEMU. Every step checks first, so a second run
+# changes nothing and takes seconds. Prints each thing it installs or changes.
+set -euo pipefail
+
+log() { printf 'setup: %s\n' "$*"; }
+
+[ "$(id -u)" = 0 ] || { echo "setup: run as root" >&2; exit 1; }
+export DEBIAN_FRONTEND=noninteractive
+
+apt_updated=0
+apt_update_once() {
+  if [ "$apt_updated" = 0 ]; then
+    log "apt-get update"
+    apt-get update -qq
+    apt_updated=1
+  fi
+}
+
+ensure_i386_architecture() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    log "adding the i386 architecture (wine32 is an i386 package)"
+    dpkg --add-architecture i386
+    apt_updated=0
+  fi
+}
+
+# QEMU 7.2 takes ~50 s to start each Wine process; backports' QEMU 10 takes ~1 s.
+ensure_backports_source() {
+  local list=/etc/apt/sources.list.d/bookworm-backports.sources
+  [ -f "$list" ] && return 0
+  local uri keyring
+  uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
+  keyring=$(awk '/^Signed-By:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
+  log "adding bookworm-backports from $uri"
+  printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+    "$uri" "$keyring" >"$list"
+  apt_updated=0
+}
+
+PACKAGES=(
+  cmake make g++ clang clang-format libclang-rt-14-dev googletest python3
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine64 wine32:i386
+  xvfb x11-utils imagemagick xdotool xclip
+  iproute2 util-linux icoutils hyperfine git
+)
+
+ensure_packages() {
+  local missing=() p
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    apt_update_once
+    log "installing ${missing[*]}"
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+ensure_qemu_10() {
+  local major=0
+  if command -v qemu-i386-static >/dev/null; then
+    major=$(qemu-i386-static --version | sed -n 's/.*version \([0-9]*\)\..*/\1/p' | head -n1)
+  fi
+  if [ "${major:-0}" -lt 10 ]; then
+    apt_update_once
+    log "installing qemu-user-static from bookworm-backports"
+    apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null
+  fi
+}
+
+# The kernel refuses 32-bit x86 code, and Debian does not register i386 on an x86_64
+# host, so 32-bit ELF programs (Wine's 32-bit loader) are handed to QEMU here.
+ensure_binfmt_i386() {
+  local dir=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$dir/register" ]; then
+    log "mounting binfmt_misc"
+    mount -t binfmt_misc binfmt_misc "$dir"
+  fi
+  if [ -e "$dir/qemu-i386" ]; then
+    grep -q '^interpreter /usr/bin/qemu-i386-static$' "$dir/qemu-i386" &&
+      grep -q '^flags: .*F' "$dir/qemu-i386" && grep -q '^enabled' "$dir/qemu-i386" && return 0
+    log "replacing the old qemu-i386 binfmt entry"
+    echo -1 >"$dir/qemu-i386"
+  fi
+  log "registering qemu-i386 for 32-bit x86 programs"
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' \
+    >"$dir/register"
+}
+
+ensure_i386_architecture
+ensure_backports_source
+ensure_packages
+ensure_qemu_10
+ensure_binfmt_i386
+log "ready"

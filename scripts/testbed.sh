@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs a command inside a controlled Windows test machine: a Wine prefix in the build tree,
+# a fixed computer name, a headless X display, and two network namespaces whose adapters
+# and IPv4 addresses the tests know:
+#   office:   two Ethernet adapters 02:00:5E:10:00:01 (192.0.2.10/24) and
+#             02:00:5E:10:00:02 (198.51.100.7/24), plus loopback;
+#   loopback: loopback only (127.0.0.1 and 127.100.200.250).
+# Only documentation and loopback ranges are used and no packet is sent.
+# Usage: scripts/testbed.sh BUILD_DIR COMMAND [ARG...]
+set -euo pipefail
+
+build_dir=$(realpath "$1")
+shift
+here=$(cd "$(dirname "$0")" && pwd)
+
+run_id=$$
+export QUORV_NETNS_OFFICE="quorv-office-$run_id"
+export QUORV_NETNS_LOOPBACK="quorv-loopback-$run_id"
+sink="quorv-sink-$run_id"
+export QUORV_HOSTNAME="QUORV-PC"
+export QUORV_TESTBED_DIR="$build_dir/testbed"
+export WINEPREFIX="$build_dir/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+xvfb_pid=""
+
+cleanup() {
+  "$here/wine-run" --stop || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$sink"; do
+    ip netns del "$ns" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
+
+# An Ethernet adapter in namespace $1: a veth whose peer lives in the sink namespace, so
+# the peer does not show up as a second adapter.
+add_adapter() {
+  local ns=$1 name=$2 mac=$3 address=$4
+  ip -n "$ns" link add "$name" type veth peer name "${name}p" netns "$sink"
+  ip -n "$ns" link set "$name" address "$mac" up
+  ip -n "$ns" addr add "$address" dev "$name"
+}
+
+make_networks() {
+  ip netns add "$sink"
+  ip netns add "$QUORV_NETNS_OFFICE"
+  ip -n "$QUORV_NETNS_OFFICE" link set lo up
+  add_adapter "$QUORV_NETNS_OFFICE" eth0 02:00:5e:10:00:01 192.0.2.10/24
+  add_adapter "$QUORV_NETNS_OFFICE" eth1 02:00:5e:10:00:02 198.51.100.7/24
+  ip netns add "$QUORV_NETNS_LOOPBACK"
+  ip -n "$QUORV_NETNS_LOOPBACK" link set lo up
+  ip -n "$QUORV_NETNS_LOOPBACK" addr add 127.100.200.250/8 dev lo
+}
+
+start_display() {
+  local display
+  for display in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
+  done
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$display"
+  # A Wine GUI process started before the server accepts connections shows no window.
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "testbed: Xvfb did not start" >&2
+  return 1
+}
+
+make_networks
+start_display
+mkdir -p "$QUORV_TESTBED_DIR"
+"$here/wine-run" --prefix
+"$@"
