@@ -2,8 +2,7 @@
 
 // Placeholder key, zero separator, blank marker, blank, placeholder MAC and its blank; the
 // IP field starts with a zero byte and everything behind it is zero.
-char InventoryRecord[kInventoryRecordSize] =
-    "XXXXX-XXXXX-XXXXX-XXXXX-XXXXX\0  XX:XX:XX:XX:XX:XX ";
+char InventoryRecord[kInventoryRecordSize] = "XXXXX-XXXXX-XXXXX-XXXXX-XXXXX\0  XX:XX:XX:XX:XX:XX ";
 
 char* KeyText = InventoryRecord;
 char* SourceMarker = KeyText + kSourceMarkerOffset;

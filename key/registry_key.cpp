@@ -37,12 +37,13 @@ RegistryKey::RegistryKey(HKEY parent, const char* subKeyPath)
         handle = nullptr;
         return;
     }
-    RegQueryInfoKeyA(handle, nullptr, nullptr, nullptr, &subKeyCount, &maxSubKeyNameLength,
-                     nullptr, &valueCount, &maxValueNameLength, &maxValueDataLength, nullptr,
-                     nullptr);
+    RegQueryInfoKeyA(handle, nullptr, nullptr, nullptr, &subKeyCount, &maxSubKeyNameLength, nullptr,
+                     &valueCount, &maxValueNameLength, &maxValueDataLength, nullptr, nullptr);
 }
 
-RegistryKey::~RegistryKey() { RegCloseKey(handle); }
+RegistryKey::~RegistryKey() {
+    RegCloseKey(handle);
+}
 
 bool RegistryKey::FindValue(const char* valueName) {
     for (DWORD index = 0; index < valueCount; ++index) {

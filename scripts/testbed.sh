@@ -4,7 +4,9 @@
 # and IPv4 addresses the tests know:
 #   office:   two Ethernet adapters 02:00:5E:10:00:01 (192.0.2.10/24) and
 #             02:00:5E:10:00:02 (198.51.100.7/24), plus loopback;
-#   loopback: loopback only (127.0.0.1 and 127.100.200.250).
+#   loopback: loopback only (127.0.0.1 and 127.100.200.250);
+#   crowded:  24 Ethernet adapters 02:00:5E:20:00:01 to :18 (203.0.113.1 to .24), more
+#             than a 10,240-byte adapter list holds.
 # Only documentation and loopback ranges are used and no packet is sent.
 # Usage: scripts/testbed.sh BUILD_DIR COMMAND [ARG...]
 set -euo pipefail
@@ -13,9 +15,15 @@ build_dir=$(realpath "$1")
 shift
 here=$(cd "$(dirname "$0")" && pwd)
 
+# One test machine per build tree at a time: runs share the prefix and its wineserver.
+mkdir -p "$build_dir"
+exec 9>"$build_dir/testbed.lock"
+flock 9
+
 run_id=$$
 export QUORV_NETNS_OFFICE="quorv-office-$run_id"
 export QUORV_NETNS_LOOPBACK="quorv-loopback-$run_id"
+export QUORV_NETNS_CROWDED="quorv-crowded-$run_id"
 sink="quorv-sink-$run_id"
 export QUORV_HOSTNAME="QUORV-PC"
 export QUORV_TESTBED_DIR="$build_dir/testbed"
@@ -28,7 +36,7 @@ xvfb_pid=""
 cleanup() {
   "$here/wine-run" --stop || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
-  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$sink"; do
+  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" "$sink"; do
     ip netns del "$ns" 2>/dev/null || true
   done
 }
@@ -36,9 +44,11 @@ trap cleanup EXIT
 
 # An Ethernet adapter in namespace $1: a veth whose peer lives in the sink namespace, so
 # the peer does not show up as a second adapter.
+peers=0
 add_adapter() {
   local ns=$1 name=$2 mac=$3 address=$4
-  ip -n "$ns" link add "$name" type veth peer name "${name}p" netns "$sink"
+  peers=$((peers + 1))
+  ip -n "$ns" link add "$name" type veth peer name "peer$peers" netns "$sink"
   ip -n "$ns" link set "$name" address "$mac" up
   ip -n "$ns" addr add "$address" dev "$name"
 }
@@ -52,6 +62,12 @@ make_networks() {
   ip netns add "$QUORV_NETNS_LOOPBACK"
   ip -n "$QUORV_NETNS_LOOPBACK" link set lo up
   ip -n "$QUORV_NETNS_LOOPBACK" addr add 127.100.200.250/8 dev lo
+  ip netns add "$QUORV_NETNS_CROWDED"
+  ip -n "$QUORV_NETNS_CROWDED" link set lo up
+  local i
+  for i in $(seq 1 24); do
+    add_adapter "$QUORV_NETNS_CROWDED" "eth$i" "$(printf '02:00:5e:20:00:%02x' "$i")" "203.0.113.$i/24"
+  done
 }
 
 start_display() {

@@ -22,7 +22,9 @@ struct TailCase {
     const char* path;
 };
 
-void PrintTo(const TailCase& tailCase, std::ostream* out) { *out << '[' << tailCase.tail << ']'; }
+void PrintTo(const TailCase& tailCase, std::ostream* out) {
+    *out << '[' << tailCase.tail << ']';
+}
 
 class LogPathFromTail : public testing::TestWithParam<TailCase> {};
 
@@ -32,18 +34,17 @@ TEST_P(LogPathFromTail, IsTheFirstArgument) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tails, LogPathFromTail,
-    testing::Values(
-        TailCase{"", ""}, TailCase{"   ", ""}, TailCase{"log.txt", "log.txt"},
-        TailCase{"   log.txt", "log.txt"},
-        TailCase{"C:\\inv\\log.txt second", "C:\\inv\\log.txt"},
-        TailCase{"\"C:\\My Logs\\inv.txt\"", "C:\\My Logs\\inv.txt"},
-        TailCase{"C:\\My Logs\\inv.txt", "C:\\My"},
-        TailCase{"\"C:\\My Logs\\inv.txt", "C:\\My Logs\\inv.txt"},  // no closing quote
-        TailCase{"\"a b\"tail c", "a b"},
-        TailCase{"\"\"", ""}, TailCase{"\"\" log.txt", ""},
-        // Only blanks separate arguments: tabs and quotes inside one belong to it.
-        TailCase{"a\tb c", "a\tb"}, TailCase{"\tlog.txt", "\tlog.txt"},
-        TailCase{"ab\"cd ef", "ab\"cd"}));
+    testing::Values(TailCase{"", ""}, TailCase{"   ", ""}, TailCase{"log.txt", "log.txt"},
+                    TailCase{"   log.txt", "log.txt"},
+                    TailCase{"C:\\inv\\log.txt second", "C:\\inv\\log.txt"},
+                    TailCase{"\"C:\\My Logs\\inv.txt\"", "C:\\My Logs\\inv.txt"},
+                    TailCase{"C:\\My Logs\\inv.txt", "C:\\My"},
+                    TailCase{"\"C:\\My Logs\\inv.txt", "C:\\My Logs\\inv.txt"},  // no closing quote
+                    TailCase{"\"a b\"tail c", "a b"}, TailCase{"\"\"", ""},
+                    TailCase{"\"\" log.txt", ""},
+                    // Only blanks separate arguments: tabs and quotes inside one belong to it.
+                    TailCase{"a\tb c", "a\tb"}, TailCase{"\tlog.txt", "\tlog.txt"},
+                    TailCase{"ab\"cd ef", "ab\"cd"}));
 
 TEST(LogPathFromTail, LongArgumentIsCutTo259Characters) {
     const std::string longPath(300, 'p');

@@ -25,8 +25,11 @@ TEST(InventoryRecord, FieldPointersPointAtTheirOffsets) {
     const struct {
         const char* pointer;
         size_t offset;
-    } fields[] = {{KeyText, 0}, {SourceMarker, 30}, {MacAddressField, 32},
-                  {IpAddressField, 50}, {IdentityField, 66}};
+    } fields[] = {{KeyText, 0},
+                  {SourceMarker, 30},
+                  {MacAddressField, 32},
+                  {IpAddressField, 50},
+                  {IdentityField, 66}};
     for (const auto& field : fields) {
         EXPECT_EQ(field.pointer - InventoryRecord, static_cast<ptrdiff_t>(field.offset));
     }

@@ -16,7 +16,9 @@ using ProductId = std::vector<unsigned char>;
 constexpr size_t kValueSize = 164;  // the size Windows stores
 const std::string kAlphabet = "BCDFGHJKMPQRTVWXY2346789";
 
-ProductId ZeroProductId() { return ProductId(kValueSize, 0); }
+ProductId ZeroProductId() {
+    return ProductId(kValueSize, 0);
+}
 
 std::string Decode(const ProductId& value) {
     char text[29];
@@ -42,7 +44,8 @@ Uint128 LoadNumber(const ProductId& value) {
 std::string Grouped(const std::string& characters) {
     std::string text;
     for (size_t i = 0; i < characters.size(); ++i) {
-        if (i > 0 && i % 5 == 0) text += '-';
+        if (i > 0 && i % 5 == 0)
+            text += '-';
         text += characters[i];
     }
     return text;
@@ -64,7 +67,8 @@ std::string ReferenceDecode(const ProductId& value) {
 ProductId EncodeNewFormKey(const std::string& key) {
     std::string characters;
     for (char c : key) {
-        if (c != '-') characters += c;
+        if (c != '-')
+            characters += c;
     }
     EXPECT_EQ(characters.size(), 25u);
     const size_t place = characters.find('N');
@@ -107,17 +111,16 @@ TEST_P(KeyDecodingSingleByte, DecodesToExpectedKey) {
     EXPECT_EQ(Decode(value), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EdgeValues, KeyDecodingSingleByte,
-    testing::Values(SingleByteCase{52, 0, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"},
-                    SingleByteCase{52, 1, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBC"},
-                    SingleByteCase{52, 23, "BBBBB-BBBBB-BBBBB-BBBBB-BBBB9"},
-                    SingleByteCase{52, 24, "BBBBB-BBBBB-BBBBB-BBBBB-BBBCB"},
-                    SingleByteCase{52, 25, "BBBBB-BBBBB-BBBBB-BBBBB-BBBCC"},
-                    // Outside bytes 52..66 nothing counts, byte 67 included.
-                    SingleByteCase{51, 0xFF, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"},
-                    SingleByteCase{67, 0xFF, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"},
-                    SingleByteCase{0, 0xFF, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"}));
+INSTANTIATE_TEST_SUITE_P(EdgeValues, KeyDecodingSingleByte,
+                         testing::Values(SingleByteCase{52, 0, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"},
+                                         SingleByteCase{52, 1, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBC"},
+                                         SingleByteCase{52, 23, "BBBBB-BBBBB-BBBBB-BBBBB-BBBB9"},
+                                         SingleByteCase{52, 24, "BBBBB-BBBBB-BBBBB-BBBBB-BBBCB"},
+                                         SingleByteCase{52, 25, "BBBBB-BBBBB-BBBBB-BBBBB-BBBCC"},
+                                         // Outside bytes 52..66 nothing counts, byte 67 included.
+                                         SingleByteCase{51, 0xFF, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"},
+                                         SingleByteCase{67, 0xFF, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"},
+                                         SingleByteCase{0, 0xFF, "BBBBB-BBBBB-BBBBB-BBBBB-BBBBB"}));
 
 TEST(KeyDecoding, DashesStandBetweenFiveGroupsOfFive) {
     ProductId value = ZeroProductId();
@@ -146,11 +149,14 @@ TEST(KeyDecoding, MatchesReferenceOnRandomValues) {
     std::uniform_int_distribution<int> byte(0, 255);
     for (int round = 0; round < 2000; ++round) {
         ProductId value(kValueSize);
-        for (auto& b : value) b = static_cast<unsigned char>(byte(random));
+        for (auto& b : value)
+            b = static_cast<unsigned char>(byte(random));
         // Half the values keep the form flag clear, so the plain decoding is covered too;
         // the other half have a random top byte (up to 0xFF: more than 25 digits).
-        if (round % 2 == 0) value[66] &= 0xF7;
-        if (value[66] & 0x08) continue;  // the current form is checked below
+        if (round % 2 == 0)
+            value[66] &= 0xF7;
+        if (value[66] & 0x08)
+            continue;  // the current form is checked below
         const ProductId before = value;
         EXPECT_EQ(Decode(value), ReferenceDecode(value)) << "round " << round;
         EXPECT_EQ(value, before) << "the input must not change";
@@ -161,7 +167,8 @@ TEST(KeyDecoding, NumbersOfMoreThanTwentyFiveDigitsKeepTheLowestDigits) {
     ProductId value = ZeroProductId();
     // 24^25 has 26 digits: a one and 25 zeros.
     Uint128 power = 1;
-    for (int i = 0; i < 25; ++i) power *= 24;
+    for (int i = 0; i < 25; ++i)
+        power *= 24;
     StoreNumber(power + 1, value);
     ASSERT_EQ(value[66] & 0x08, 0);
     EXPECT_EQ(Decode(value), "BBBBB-BBBBB-BBBBB-BBBBB-BBBBC");
@@ -177,7 +184,8 @@ TEST(KeyDecoding, BytesOutsideTheNumberNeverMatter) {
     const std::string expected = Decode(value);
     for (int round = 0; round < 100; ++round) {
         for (size_t i = 0; i < value.size(); ++i) {
-            if (i < 52 || i > 66) value[i] = static_cast<unsigned char>(random());
+            if (i < 52 || i > 66)
+                value[i] = static_cast<unsigned char>(random());
         }
         ASSERT_EQ(Decode(value), expected);
     }
@@ -191,21 +199,19 @@ TEST_P(NewFormKey, DecodesBackToItself) {
     EXPECT_EQ(Decode(value), GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(PublishedSetupKeys, NewFormKey,
-                         testing::Values("W269N-WFGWX-YVC9B-4J6C9-T83GX",
-                                         "NPPR9-FWDCX-D2C8J-H872K-2YT43",
-                                         "NW6C2-QMPVW-D7KKK-3GKT6-VCFB2",
-                                         "6TP4R-GNPTD-KYYHQ-7B7DP-J447Y",
-                                         "M7XTQ-FN8P6-TTKYV-9D4CC-J462D",
-                                         "WX4NM-KYWYW-QJJR4-XV3QB-6VM33",
-                                         "TX9XD-98N7V-6WMQ6-BX7FG-H8Q99",
-                                         "DPH2V-TTNVB-4X9Q3-TJR4H-KHJW4"));
+INSTANTIATE_TEST_SUITE_P(
+    PublishedSetupKeys, NewFormKey,
+    testing::Values("W269N-WFGWX-YVC9B-4J6C9-T83GX", "NPPR9-FWDCX-D2C8J-H872K-2YT43",
+                    "NW6C2-QMPVW-D7KKK-3GKT6-VCFB2", "6TP4R-GNPTD-KYYHQ-7B7DP-J447Y",
+                    "M7XTQ-FN8P6-TTKYV-9D4CC-J462D", "WX4NM-KYWYW-QJJR4-XV3QB-6VM33",
+                    "TX9XD-98N7V-6WMQ6-BX7FG-H8Q99", "DPH2V-TTNVB-4X9Q3-TJR4H-KHJW4"));
 
 TEST(NewFormKeyDecoding, MatchesAnIndependentEncoderForEveryPlaceOfN) {
     std::mt19937 random(11);
     for (int round = 0; round < 1000; ++round) {
         std::string characters;
-        for (int i = 0; i < 24; ++i) characters += kAlphabet[random() % 24];
+        for (int i = 0; i < 24; ++i)
+            characters += kAlphabet[random() % 24];
         characters.insert(random() % 24, 1, 'N');
         const std::string key = Grouped(characters);
         ASSERT_EQ(Decode(EncodeNewFormKey(key)), key) << "round " << round;

@@ -42,7 +42,9 @@ struct MatchCase {
     bool matches;
 };
 
-void PrintTo(const MatchCase& matchCase, std::ostream* out) { *out << matchCase.name; }
+void PrintTo(const MatchCase& matchCase, std::ostream* out) {
+    *out << matchCase.name;
+}
 
 class LineMatching : public testing::TestWithParam<MatchCase> {};
 

@@ -33,7 +33,8 @@ protected:
         ResetInventoryRecord();
         for (RegistryView view : {RegistryView::Native64, RegistryView::Redirected32}) {
             bool exists = false;
-            saved_[Index(view)] = ReadRegistryValue(view, kEncodedPath, "DigitalProductId", &exists);
+            saved_[Index(view)] =
+                ReadRegistryValue(view, kEncodedPath, "DigitalProductId", &exists);
             hadProductId_[Index(view)] = exists;
             DeleteRegistryValue(view, kPlainPath, "ProductKey");
             DeleteRegistryValue(view, kEncodedPath, "DigitalProductId");
@@ -66,7 +67,9 @@ struct PlainCase {
     std::string keyText;  // the record read as a text
 };
 
-void PrintTo(const PlainCase& plainCase, std::ostream* out) { *out << plainCase.name; }
+void PrintTo(const PlainCase& plainCase, std::ostream* out) {
+    *out << plainCase.name;
+}
 
 class PlainProductKey : public ProductKeyTest, public testing::WithParamInterface<PlainCase> {};
 
@@ -83,13 +86,16 @@ TEST_P(PlainProductKey, IsCopiedAsTheKeyWithBlankMarker) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, PlainProductKey,
-    testing::Values(
-        PlainCase{"Exact", "NPPR9-FWDCX-D2C8J-H872K-2YT43", "NPPR9-FWDCX-D2C8J-H872K-2YT43"},
-        PlainCase{"Longer", "NPPR9-FWDCX-D2C8J-H872K-2YT43-EXTRA", "NPPR9-FWDCX-D2C8J-H872K-2YT43"},
-        PlainCase{"Shorter", "ABC", "ABC"}, PlainCase{"Empty", "", ""}),
-    [](const testing::TestParamInfo<PlainCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lengths, PlainProductKey,
+                         testing::Values(PlainCase{"Exact", "NPPR9-FWDCX-D2C8J-H872K-2YT43",
+                                                   "NPPR9-FWDCX-D2C8J-H872K-2YT43"},
+                                         PlainCase{"Longer", "NPPR9-FWDCX-D2C8J-H872K-2YT43-EXTRA",
+                                                   "NPPR9-FWDCX-D2C8J-H872K-2YT43"},
+                                         PlainCase{"Shorter", "ABC", "ABC"},
+                                         PlainCase{"Empty", "", ""}),
+                         [](const testing::TestParamInfo<PlainCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(ProductKeyTest, DecodedKeySetsTheMarker) {
     SetRegistryBinary(RegistryView::Native64, kEncodedPath, "DigitalProductId", EncodedSetupKey());

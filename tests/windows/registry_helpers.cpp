@@ -44,8 +44,8 @@ void DeleteRegistryTree(RegistryView view, const char* path) {
     }
 }
 
-std::vector<unsigned char> ReadRegistryValue(RegistryView view, const char* path,
-                                             const char* name, bool* exists) {
+std::vector<unsigned char> ReadRegistryValue(RegistryView view, const char* path, const char* name,
+                                             bool* exists) {
     std::vector<unsigned char> bytes(4096);
     DWORD size = static_cast<DWORD>(bytes.size());
     HKEY key = nullptr;

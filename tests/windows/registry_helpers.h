@@ -17,5 +17,5 @@ void SetRegistryBinary(RegistryView view, const char* path, const char* name,
 void DeleteRegistryValue(RegistryView view, const char* path, const char* name);
 void DeleteRegistryTree(RegistryView view, const char* path);
 // The value's bytes, or an empty vector when it does not exist.
-std::vector<unsigned char> ReadRegistryValue(RegistryView view, const char* path,
-                                             const char* name, bool* exists);
+std::vector<unsigned char> ReadRegistryValue(RegistryView view, const char* path, const char* name,
+                                             bool* exists);

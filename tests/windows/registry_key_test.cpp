@@ -75,8 +75,7 @@ TEST_F(RegistryKeyTest, MissingValueIsNotFoundAndClearsData) {
 
 TEST_F(RegistryKeyTest, DataOver260BytesIsNeverFound) {
     SetRegistryBinary(RegistryView::Native64, kTestKey, "Big", std::vector<unsigned char>(261, 7));
-    SetRegistryBinary(RegistryView::Native64, kTestKey, "Fits",
-                      std::vector<unsigned char>(260, 9));
+    SetRegistryBinary(RegistryView::Native64, kTestKey, "Fits", std::vector<unsigned char>(260, 9));
     RegistryKey key(HKEY_LOCAL_MACHINE, kTestKey);
     EXPECT_FALSE(key.FindValue("Big"));
     ASSERT_TRUE(key.FindValue("Fits"));

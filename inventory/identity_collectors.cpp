@@ -1,0 +1,101 @@
+#include "inventory/identity_collectors.h"
+
+#include <windows.h>
+#include <iphlpapi.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/inventory_record.h"
+#include "inventory/field_format.h"
+
+namespace {
+
+constexpr ULONG kAdapterListSize = 10240;
+constexpr UINT kEthernetAdapterType = 6;
+
+char* RecordEnd() {
+    return InventoryRecord + kInventoryRecordSize;
+}
+
+// Room for a name at text, keeping one byte for the "@" or line feed appended after it.
+DWORD NameCapacity(const char* text) {
+    return static_cast<DWORD>(RecordEnd() - text - 1);
+}
+
+const IP_ADAPTER_INFO* FirstEthernetAdapter(const IP_ADAPTER_INFO* adapter) {
+    while (adapter != nullptr && adapter->Type != kEthernetAdapterType) {
+        adapter = adapter->Next;
+    }
+    return adapter;
+}
+
+bool WriteFirstEthernetMac(const IP_ADAPTER_INFO* adapters) {
+    const IP_ADAPTER_INFO* ethernet = FirstEthernetAdapter(adapters);
+    if (ethernet == nullptr) {
+        return false;
+    }
+    FormatMacField(ethernet->Address, MacAddressField);
+    return true;
+}
+
+}  // namespace
+
+bool CollectMacAddress() {
+    // Most machines fit in the stack buffer; one with many virtual adapters gets a heap
+    // buffer of the size the platform asks for.
+    alignas(IP_ADAPTER_INFO) unsigned char stackBuffer[kAdapterListSize];
+    ULONG size = sizeof stackBuffer;
+    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(stackBuffer);
+    DWORD result = GetAdaptersInfo(adapters, &size);
+    void* heapBuffer = nullptr;
+    if (result == ERROR_BUFFER_OVERFLOW) {
+        heapBuffer = malloc(size);
+        if (heapBuffer == nullptr) {
+            return false;
+        }
+        adapters = static_cast<IP_ADAPTER_INFO*>(heapBuffer);
+        result = GetAdaptersInfo(adapters, &size);
+    }
+    const bool written = result == NO_ERROR && WriteFirstEthernetMac(adapters);
+    free(heapBuffer);
+    return written;
+}
+
+bool CollectIpAddress() {
+    ULONG size = 0;
+    if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) {
+        return false;
+    }
+    auto* table = static_cast<MIB_IPADDRTABLE*>(malloc(size));
+    if (table == nullptr) {
+        return false;
+    }
+    const bool read = GetIpAddrTable(table, &size, TRUE) == NO_ERROR;
+    if (read) {
+        const DWORD count = table->dwNumEntries;
+        const DWORD address = count > 0 ? table->table[count - 1].dwAddr : 0;
+        FormatIpField(reinterpret_cast<const unsigned char*>(&address), IpAddressField);
+    }
+    free(table);
+    return read;
+}
+
+bool CollectUserName() {
+    DWORD capacity = NameCapacity(IdentityField);
+    if (!GetUserNameA(IdentityField, &capacity)) {
+        return false;
+    }
+    strcat(IdentityField, "@");
+    return true;
+}
+
+bool CollectComputerName() {
+    char* end = IdentityField + strlen(IdentityField);
+    DWORD capacity = NameCapacity(end);
+    if (!GetComputerNameA(end, &capacity)) {
+        return false;
+    }
+    strcat(end, "\n");
+    return true;
+}

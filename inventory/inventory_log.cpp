@@ -1,0 +1,125 @@
+#include "inventory/inventory_log.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/inventory_record.h"
+#include "inventory/identity_collectors.h"
+#include "inventory/log_line.h"
+
+namespace {
+
+constexpr size_t kLineBufferSize = 512;
+// How long a run waits for other runs (or other writers) to let go of a shared log.
+constexpr DWORD kLockWaitMilliseconds = 10000;
+constexpr DWORD kLockRetryMilliseconds = 50;
+
+bool IsHeldByAnotherProcess(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Opens (or creates) the log for reading and appending while excluding other writers, so
+// that the duplicate test and the append see and change the file as one step. Readers
+// are not excluded. Waits a bounded time while another process holds the file.
+HANDLE OpenLogExclusively(const char* path) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || !IsHeldByAnotherProcess(GetLastError()) ||
+            GetTickCount() - start >= kLockWaitMilliseconds) {
+            return file;
+        }
+        Sleep(kLockRetryMilliseconds);
+    }
+}
+
+// True when the file has bytes and the last one is not a line feed: an earlier line was
+// cut off or edited by hand, and the next line must not run into it.
+bool EndsInsideALine(HANDLE file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size) || size.QuadPart == 0) {
+        return false;
+    }
+    char last = '\n';
+    DWORD read = 0;
+    SetFilePointer(file, -1, nullptr, FILE_END);
+    ReadFile(file, &last, 1, &read, nullptr);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    return read == 1 && last != '\n';
+}
+
+// A text-mode stream over the handle: CR LF becomes LF on reading and back on writing, and
+// a 0x1A byte ends the reading. Closes the handle when no stream can be made.
+FILE* OpenTextStream(HANDLE file) {
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, "a+t");
+    if (stream == nullptr) {
+        _close(descriptor);
+    }
+    return stream;
+}
+
+// Reads the log line by line (longer lines in pieces) for a line of the same machine state.
+bool ContainsRecordLine(FILE* log) {
+    char line[kLineBufferSize];
+    while (fgets(line, sizeof line, log) != nullptr) {
+        if (LineMatchesRecord(line, InventoryRecord)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Appends the record as one whole line, after a line feed that ends a cut-off last line.
+void AppendRecordLine(FILE* log, bool endPreviousLine) {
+    fseek(log, 0, SEEK_END);
+    if (endPreviousLine) {
+        fputs("\n", log);
+    }
+    fputs(InventoryRecord, log);
+    if (!EndsWithLineFeed(InventoryRecord)) {
+        fputs("\n", log);
+    }
+}
+
+}  // namespace
+
+bool RunLogModeIfRequested() {
+    if (LogPath[0] == '\0') {
+        return false;
+    }
+    LogInventory(LogPath);
+    return true;
+}
+
+bool LogInventory(const char* path) {
+    JoinKeyToRecord(InventoryRecord);
+    CollectMacAddress();
+    CollectIpAddress();
+    CollectUserName();
+    CollectComputerName();
+
+    HANDLE file = OpenLogExclusively(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    const bool endPreviousLine = EndsInsideALine(file);
+    FILE* log = OpenTextStream(file);
+    if (log == nullptr) {
+        return true;
+    }
+    if (!ContainsRecordLine(log)) {
+        AppendRecordLine(log, endPreviousLine);
+    }
+    fclose(log);
+    return true;
+}
