@@ -93,15 +93,35 @@ class Machine:
 
     # Running quorv.exe ------------------------------------------------------------------
 
+    def command_line(self, arguments=""):
+        """quorv.exe's command line with this exact tail, as a logon script would give it."""
+        return f'"{windows_path(self.exe)}"' + (" " + arguments if arguments else "")
+
     def run_quorv(self, arguments="", network="office", user="alice", timeout=120):
         """Starts quorv.exe with this exact command-line tail; returns (exit code, window)."""
-        command_line = f'"{windows_path(self.exe)}"' + (" " + arguments if arguments else "")
         result = self.wine(self.driver, "launch", network=network, user=user,
-                           env={"QUORV_COMMAND_LINE": command_line}, timeout=timeout)
+                           env={"QUORV_COMMAND_LINE": self.command_line(arguments)},
+                           timeout=timeout)
         report = result.stdout.strip().splitlines()
         assert report and report[-1].startswith("exit="), result.stdout
         fields = dict(item.split("=") for item in report[-1].split())
         return int(fields["exit"]), fields["window"] == "1"
+
+
+    def contend(self, arguments, *contender_args, user="alice"):
+        """Runs the log contender on quorv.exe's command line; returns its report line."""
+        result = self.wine(os.environ["QUORV_CONTENDER"], *contender_args, user=user,
+                           env={"QUORV_COMMAND_LINE": self.command_line(arguments)})
+        assert result.returncode == 0, result.stdout
+        return result.stdout.strip().splitlines()[-1]
+
+    # Network ----------------------------------------------------------------------------
+
+    @staticmethod
+    def office_address(action, address, device="eth1"):
+        """Adds or deletes an IPv4 address on an office adapter; Wine sees it at once."""
+        subprocess.run(["ip", "-n", os.environ["QUORV_NETNS_OFFICE"], "addr", action, address,
+                        "dev", device], check=True)
 
 
 class MachineTest(unittest.TestCase):

@@ -1,0 +1,204 @@
+"""Log mode of the real quorv.exe, started as a logon script would start it.
+
+The office network of the test machine gives the first Ethernet adapter
+02:00:5E:10:00:01 and, as the last address of the ascending table, 198.51.100.7.
+"""
+import os
+import subprocess
+import unittest
+
+from machine import MachineTest, encode_product_id, windows_path
+
+DECODED_KEY = "W269N-WFGWX-YVC9B-4J6C9-T83GX"
+PLAIN_KEY = "NPPR9-FWDCX-D2C8J-H872K-2YT43"
+MACHINE = "02:00:5E:10:00:01 198.51.100.7    "
+
+
+def decoded_line(user="alice", ip="198.51.100.7"):
+    return f"{DECODED_KEY} * 02:00:5E:10:00:01 {ip:<16}{user}@QUORV-PC\r\n".encode()
+
+
+def plain_line(key=PLAIN_KEY, user="alice"):
+    return f"{key}   {MACHINE}{user}@QUORV-PC\r\n".encode()
+
+
+class LogModeTest(MachineTest):
+    """Runs with the decoded key unless a test sets another."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.machine.set_keys(encoded=encode_product_id(DECODED_KEY))
+
+    def log(self, path, user="alice"):
+        """Runs log mode on path; it must end with 0 and show no window."""
+        exit_code, window = self.machine.run_quorv(f'"{windows_path(path)}"', user=user)
+        self.assertEqual(exit_code, 0)
+        self.assertFalse(window, "log mode must not show a window")
+
+    def write(self, name, content):
+        path = self.path(name)
+        with open(path, "wb") as file:
+            file.write(content)
+        return path
+
+    def read(self, path):
+        with open(path, "rb") as file:
+            return file.read()
+
+
+class WholeLineTest(LogModeTest):
+    def test_decoded_key_line_byte_for_byte(self):
+        path = self.path("log.txt")
+        self.log(path)
+        self.assertEqual(self.read(path), decoded_line())
+
+    def test_plain_key_line_and_short_plain_key_keeps_columns(self):
+        for key, expected in ((PLAIN_KEY, plain_line()),
+                              ("ABC", plain_line(key="ABC" + " " * 26))):
+            with self.subTest(key):
+                self.machine.set_keys(plain=key)
+                path = self.path(f"log-{len(key)}.txt")
+                self.log(path)
+                self.assertEqual(self.read(path), expected)
+        self.machine.set_keys(encoded=encode_product_id(DECODED_KEY))
+
+
+class DuplicateTest(LogModeTest):
+    def test_second_run_appends_nothing(self):
+        path = self.path("log.txt")
+        self.log(path)
+        self.log(path)
+        self.assertEqual(self.read(path), decoded_line())
+
+    def test_another_user_on_the_same_machine_appends_nothing(self):
+        path = self.path("log.txt")
+        self.log(path, user="alice")
+        self.log(path, user="bob")
+        self.assertEqual(self.read(path), decoded_line(user="alice"))
+
+    def test_new_ip_address_appends_a_second_line(self):
+        path = self.path("log.txt")
+        self.log(path)
+        self.machine.office_address("add", "203.0.113.77/24")
+        try:
+            self.log(path)
+        finally:
+            self.machine.office_address("del", "203.0.113.77/24")
+        self.assertEqual(self.read(path), decoded_line() + decoded_line(ip="203.0.113.77"))
+
+    def test_plain_and_decoded_forms_of_one_key_are_both_kept(self):
+        path = self.path("log.txt")
+        self.machine.set_keys(plain=DECODED_KEY)
+        try:
+            self.log(path)
+        finally:
+            self.machine.set_keys(encoded=encode_product_id(DECODED_KEY))
+        self.log(path)
+        self.assertEqual(self.read(path), plain_line(key=DECODED_KEY) + decoded_line())
+
+    def test_missing_and_empty_files_receive_the_line(self):
+        for name, content in (("missing.txt", None), ("empty.txt", b"")):
+            with self.subTest(name):
+                path = self.path(name) if content is None else self.write(name, content)
+                self.log(path)
+                self.assertEqual(self.read(path), decoded_line())
+
+
+class FileShapeTest(LogModeTest):
+    def check(self, before, after):
+        path = self.write("log.txt", before)
+        self.log(path)
+        self.assertEqual(self.read(path), after)
+
+    def test_cut_off_last_line_is_ended_before_the_new_line(self):
+        self.check(b"old line\r\nhalf a li", b"old line\r\nhalf a li\r\n" + decoded_line())
+
+    def test_line_feed_only_lines_are_matched_and_kept(self):
+        lf_only = decoded_line().replace(b"\r\n", b"\n")
+        self.check(b"other\n" + lf_only, b"other\n" + lf_only)
+        self.check(b"other\n", b"other\n" + decoded_line())
+
+    def test_long_lines_are_compared_in_pieces_of_511(self):
+        line = decoded_line()
+        long_same = line[:-2] + b"#" * 700 + b"\r\n"
+        self.check(long_same, long_same)
+        line_in_second_piece = b"#" * 511 + line
+        self.check(line_in_second_piece, line_in_second_piece)
+        long_other = b"#" * 600 + b"\r\n"
+        self.check(long_other, long_other + line)
+
+    def test_end_of_file_byte_hides_the_lines_behind_it(self):
+        hidden = b"\x1a\r\n" + decoded_line()
+        self.check(hidden, hidden + decoded_line())
+
+
+class PathTest(LogModeTest):
+    def run_with(self, arguments):
+        exit_code, window = self.machine.run_quorv(arguments)
+        self.assertEqual(exit_code, 0)
+        self.assertFalse(window)
+
+    def files(self):
+        return sorted(os.listdir(self.folder))
+
+    def test_quoted_path_with_blanks_is_used_whole(self):
+        os.mkdir(self.path("my logs"))
+        self.run_with(f'"{windows_path(self.path("my logs"))}\\inv.txt" ignored')
+        self.assertEqual(self.read(self.path("my logs/inv.txt")), decoded_line())
+
+    def test_unquoted_path_is_cut_at_the_first_blank(self):
+        os.mkdir(self.path("my logs"))
+        self.run_with(f'{windows_path(self.path("my"))} logs\\inv.txt')
+        self.assertEqual(self.read(self.path("my")), decoded_line())
+        self.assertEqual(os.listdir(self.path("my logs")), [])
+
+    def test_missing_closing_quote_runs_to_the_end(self):
+        os.mkdir(self.path("my logs"))
+        self.run_with(f'"{windows_path(self.path("my logs"))}\\inv.txt')
+        self.assertEqual(self.read(self.path("my logs/inv.txt")), decoded_line())
+
+    def test_long_argument_is_cut_to_259_characters(self):
+        folder = windows_path(self.folder) + "\\"
+        argument = folder + "a" * (300 - len(folder))
+        self.run_with(argument)
+        self.assertEqual(self.files(), ["a" * (259 - len(folder))])
+
+    def test_unusable_paths_change_nothing(self):
+        # Root writes through a mode of 0444, so the file is made immutable instead.
+        read_only = self.write("read-only.txt", b"kept\r\n")
+        subprocess.run(["chattr", "+i", read_only], check=True)
+        self.addCleanup(subprocess.run, ["chattr", "-i", read_only], check=True)
+        for name, argument in (
+                ("directory", windows_path(self.folder)),
+                ("missing folder", windows_path(self.path("missing")) + "\\inv.txt"),
+                ("read-only file", windows_path(read_only))):
+            with self.subTest(name):
+                self.run_with(f'"{argument}"')
+                self.assertEqual(self.files(), ["read-only.txt"])
+                self.assertEqual(self.read(read_only), b"kept\r\n")
+
+
+class OverlapTest(LogModeTest):
+    def test_eight_runs_at_once_leave_one_line(self):
+        path = self.path("shared.txt")
+        report = self.machine.contend(f'"{windows_path(path)}"', "race", "8")
+        self.assertEqual(report.split("=")[1].split(), ["0"] * 8)
+        self.assertEqual(self.read(path), decoded_line())
+
+    def test_run_waits_for_a_writer_to_let_go(self):
+        path = self.write("held.txt", b"")
+        report = self.machine.contend(f'"{windows_path(path)}"', "hold", windows_path(path), "3000")
+        self.assertEqual(report, "waiting=1 exit=0")
+        self.assertEqual(self.read(path), decoded_line())
+
+    def test_run_gives_up_silently_when_the_file_stays_held(self):
+        path = self.write("held.txt", b"")
+        report = self.machine.contend(f'"{windows_path(path)}"', "hold", windows_path(path),
+                                      "14000")
+        self.assertEqual(report, "waiting=0 exit=0")
+        self.assertEqual(self.read(path), b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
