@@ -45,7 +45,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386
   xvfb x11-utils imagemagick xdotool xclip
-  iproute2 util-linux icoutils hyperfine git
+  iproute2 util-linux icoutils git bc
 )
 
 ensure_packages() {
