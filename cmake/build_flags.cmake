@@ -6,11 +6,12 @@ set(QUORV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conv
 if(WIN32)
     # Plain Win32 ANSI calls, Windows 7 and later, no exceptions or RTTI in the product.
     add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-    # Small: optimise for size, drop unwind tables and unused sections, link the runtime
-    # statically so only system DLLs are imported, strip symbols.
+    # Small: optimise for size, drop unwind tables and unused functions, link the runtime
+    # statically so only system DLLs are imported, strip symbols. No -fdata-sections: with
+    # it MinGW stores zero-filled buffers as data in the file instead of in .bss.
     set(QUORV_PRODUCT_COMPILE_OPTIONS
         -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
-        -ffunction-sections -fdata-sections)
+        -ffunction-sections)
     set(QUORV_PRODUCT_LINK_OPTIONS -static -s -Wl,--gc-sections -Wl,--build-id=none)
     # Test programs under Wine also link statically, so they need no MinGW DLLs.
     set(QUORV_TEST_LINK_OPTIONS -static)

@@ -18,6 +18,9 @@ constexpr size_t kLineBufferSize = 512;
 constexpr DWORD kLockWaitMilliseconds = 10000;
 constexpr DWORD kLockRetryMilliseconds = 50;
 
+// A shared log grows to many thousand lines; large reads keep the scan quick.
+char streamBuffer[65536];
+
 bool IsHeldByAnotherProcess(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
@@ -64,7 +67,9 @@ FILE* OpenTextStream(HANDLE file) {
     FILE* stream = _fdopen(descriptor, "a+t");
     if (stream == nullptr) {
         _close(descriptor);
+        return nullptr;
     }
+    setvbuf(stream, streamBuffer, _IOFBF, sizeof streamBuffer);
     return stream;
 }
 
