@@ -6,6 +6,14 @@
 #include "core/module_instance.h"
 #include "inventory/inventory_log.h"
 #include "key/product_key.h"
+#include "ui/key_dialog.h"
+
+namespace {
+
+// Names the one dialog that may be open at a time, in the session's own namespace.
+constexpr char kSingleInstanceMutexName[] = "quorv";
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
     ModuleInstance = instance;
@@ -14,5 +22,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
     if (RunLogModeIfRequested()) {
         return 0;
     }
+
+    // Any error here, "already exists" included, means another dialog may be showing.
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, kSingleInstanceMutexName);
+    if (GetLastError() != ERROR_SUCCESS) {
+        return 0;
+    }
+    RunKeyDialog();
+    ReleaseMutex(mutex);
     return 0;
 }
