@@ -33,6 +33,15 @@ class ExecutableTest(unittest.TestCase):
         self.assertIn("kernel32.dll", imported)
         self.assertEqual(imported - SYSTEM_DLLS, set(), "imports a DLL that is not Windows'")
 
+    def test_dialog_dlls_are_not_loaded_at_start_up(self):
+        # Log mode never shows a window; loading these would double its start-up time.
+        imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", self.headers)}
+        self.assertEqual(imported & {"user32.dll", "comctl32.dll", "gdi32.dll"}, set())
+        with open(os.environ["QUORV_EXE"], "rb") as exe:
+            content = exe.read()
+        for dll in (b"user32.dll", b"comctl32.dll"):
+            self.assertIn(dll, content.lower(), "delay-loaded DLL name missing")
+
     def test_is_stripped(self):
         self.assertIsNotNone(self.header_line(r"^\s+symbols stripped$"))
 
