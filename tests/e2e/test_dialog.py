@@ -121,6 +121,8 @@ class UsingTheDialogTest(DialogTest):
         for axis in (0, 1):
             self.assertAlmostEqual(centre(window)[axis], centre(work)[axis], delta=1)
 
+        # From outside onto the button, so the pointer surely moves over it.
+        xdotool("mousemove", 0, 0)
         xdotool("mousemove", *point(dialog["button_centre"]))
         tooltip = self.driver("tooltip")
         self.assertEqual(tooltip.get("tooltip"), "1", "no tooltip over the button")
@@ -216,8 +218,8 @@ class WholeWindowTest(DialogTest):
         return int(geometry["X"]), int(geometry["Y"])
 
     def save_screenshot(self, origin, window, margin=24):
-        """Saves the dialog with a margin of desktop as testbed/dialog.png, once it stops
-        changing (it is drawn a little after it shows)."""
+        """Saves the dialog with a margin of desktop as testbed/dialog.png, once it is drawn
+        (a little after it shows) and stops changing."""
         left, top, right, bottom = window
         crop = (f"{right - left + 2 * margin}x{bottom - top + 2 * margin}"
                 f"+{origin[0] + left - margin}+{origin[1] + top - margin}")
@@ -231,7 +233,9 @@ class WholeWindowTest(DialogTest):
             pixels = subprocess.run(["convert", path, "rgb:-"], capture_output=True,
                                     check=True, timeout=30).stdout
             same, previous = pixels == previous, pixels
-            return same
+            # Desktop, title bar, caption text, button face and key: clearly more than 4.
+            colours = len({pixels[i:i + 3] for i in range(0, len(pixels), 3)})
+            return same and colours > 4
 
         self.assertTrue(poll(settled, timeout=20, interval=0.5), "the dialog kept changing")
 
