@@ -1,6 +1,6 @@
 # Delay-loading: a DLL named here is loaded on the first call into it instead of at
-# start-up. Under Wine, loading user32 and comctl32 costs more than the rest of a log-mode
-# run, and log mode never calls them.
+# start-up, so each mode loads only what it uses. Under Wine, loading user32 and comctl32
+# costs more than the rest of a log-mode run, and the dialog never calls iphlpapi.
 find_program(QUORV_DLLTOOL NAMES i686-w64-mingw32-dlltool REQUIRED)
 find_program(QUORV_NM NAMES i686-w64-mingw32-nm REQUIRED)
 

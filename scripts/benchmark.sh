@@ -3,6 +3,7 @@
 # Every figure is the median of repeated runs timed inside Wine (process start to exit),
 # beside a minimal Win32 GUI program that only starts and exits.
 # Goals: log mode within 1.2x of the minimal program; on a 100,000-line log within 2x.
+# Then the key dialog's start-up (scripts/bench_dialog.sh).
 # Usage: scripts/benchmark.sh [RUNS]   (default 15)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,3 +49,5 @@ row "minimal Win32 GUI program" "$minimal" ""
 row "log mode, new file" "$missing" "1.2x"
 row "log mode, 100,000 lines, no match" "$large" "2x"
 printf '\nquorv.exe: %s bytes, %s runs each\n' "$(stat -c %s "$build/quorv.exe")" "$runs"
+
+scripts/bench_dialog.sh "$runs"

@@ -59,7 +59,11 @@ class Machine:
                                          delete=False) as batch:
             batch.write("@echo off\r\n")
             for command in commands:
-                batch.write("reg " + " ".join(command) + " >nul\r\n")
+                # Deleting a value that is not there fails harmlessly; a failed add does not.
+                batch.write("reg " + " ".join(command) + " >nul 2>&1\r\n")
+                if command[0] == "add":
+                    batch.write("if errorlevel 1 exit /b 1\r\n")
+            batch.write("exit /b 0\r\n")
         try:
             result = self.wine("cmd", "/c", windows_path(batch.name))
             assert result.returncode == 0, result.stdout

@@ -71,11 +71,12 @@ class DialogTest(MachineTest):
         result = self.machine.wine(self.machine.driver, *args)
         return fields(result.stdout)
 
-    def start_dialog(self, wine_args=None):
-        """Starts quorv.exe without an argument, in the background; returns the process."""
+    def start_dialog(self, wine_args=None, arguments=""):
+        """Starts quorv.exe (without an argument by default) in the background; returns the
+        process."""
         args = wine_args or [self.machine.driver, "launch"]
         environment = dict(os.environ, USER="alice",
-                           QUORV_COMMAND_LINE=self.machine.command_line())
+                           QUORV_COMMAND_LINE=self.machine.command_line(arguments))
         process = subprocess.Popen([self.machine.wine_run, "--network", "office", *args],
                                    env=environment, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True)
@@ -89,9 +90,9 @@ class DialogTest(MachineTest):
         if not process.stdout.closed:
             process.stdout.close()
 
-    def open_dialog(self):
+    def open_dialog(self, arguments=""):
         """Starts the dialog and waits until it shows; returns (process, its description)."""
-        process = self.start_dialog()
+        process = self.start_dialog(arguments=arguments)
         dialog = self.driver("dialog")
         self.assertEqual(dialog.get("title"), TITLE, "the dialog did not appear")
         return process, dialog
@@ -173,6 +174,14 @@ class OneInstanceTest(DialogTest):
         self.click(point(dialog["button_centre"]))
         xdotool("key", "Escape")
         self.assertEqual(self.exit_report(process)["exit"], "0")
+
+
+    def test_empty_quoted_argument_shows_the_dialog(self):
+        process, dialog = self.open_dialog('""')
+        self.assertEqual(dialog["caption"], KEY)
+        xdotool("key", "Escape")
+        self.assertEqual(self.exit_report(process)["exit"], "0")
+        self.assertEqual(os.listdir(self.folder), [])
 
 
 class WholeWindowTest(DialogTest):
