@@ -10,12 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-15}
 
-if [ -z "${QUORV_TESTBED_DIR:-}" ]; then
-  bash scripts/setup.sh
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows -j"$(nproc)" >/dev/null
-  exec scripts/testbed.sh build/windows "$0" "$@"
-fi
+source scripts/on_testbed.sh
 
 build=$(dirname "$QUORV_TESTBED_DIR")
 work=$QUORV_TESTBED_DIR/bench_dialog
