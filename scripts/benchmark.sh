@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Start-up benchmarks of quorv.exe on the Wine test machine, printed as a table.
 # Every figure is the median of repeated runs timed inside Wine (process start to exit),
-# beside a minimal Win32 GUI program that only starts and exits.
+# beside a minimal Win32 GUI program that only starts and exits; the programs take turns.
 # Goals: log mode within 1.2x of the minimal program; on a 100,000-line log within 2x.
 # Then the key dialog's start-up (scripts/bench_dialog.sh).
 # Usage: scripts/benchmark.sh [RUNS]   (default 15)
@@ -16,12 +16,6 @@ work=$QUORV_TESTBED_DIR/benchmark
 mkdir -p "$work"
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 
-# median COMMAND_LINE [TEMPLATE|- TARGET]: median milliseconds of whole runs.
-median() {
-  QUORV_COMMAND_LINE=$1 USER=alice scripts/wine-run "$build/tests/bench/run_timer.exe" "$runs" \
-    "${@:2}" | tr -d '\r' | sed -n 's/^median_ms=//p'
-}
-
 python3 - "$work/large.txt" <<'PY'
 import sys
 # 100,000 distinct machine lines, none of them the test machine's.
@@ -33,10 +27,15 @@ with open(sys.argv[1], "w", newline="\r\n") as log:
 PY
 
 exe=$(winpath "$build/quorv.exe")
-minimal=$(median "\"$(winpath "$build/tests/bench/minimal_gui.exe")\"")
-missing=$(median "\"$exe\" \"$(winpath "$work/missing.txt")\"" - "$(winpath "$work/missing.txt")")
-large=$(median "\"$exe\" \"$(winpath "$work/log.txt")\"" \
-  "$(winpath "$work/large.txt")" "$(winpath "$work/log.txt")")
+missing=$(winpath "$work/missing.txt")
+log=$(winpath "$work/log.txt")
+# The three programs take turns; one median per line, in this order.
+mapfile -t medians < <(USER=alice scripts/wine-run "$build/tests/bench/run_timer.exe" "$runs" \
+  "\"$(winpath "$build/tests/bench/minimal_gui.exe")\"" \
+  "\"$exe\" \"$missing\"|-|$missing" \
+  "\"$exe\" \"$log\"|$(winpath "$work/large.txt")|$log" | tr -d '\r' | sed -n 's/^median_ms=//p')
+[ "${#medians[@]}" -eq 3 ] || { echo "benchmark: the timer failed" >&2; exit 1; }
+minimal=${medians[0]} missing=${medians[1]} large=${medians[2]}
 
 printf '\n%-44s %10s %8s %6s\n' "program" "median ms" "ratio" "goal"
 row() { printf '%-44s %10s %8s %6s\n' "$1" "$2" "$(echo "scale=2; $2 / $minimal" | bc)x" "$3"; }
