@@ -44,7 +44,6 @@ class Machine:
         self.driver = os.environ["QUORV_DRIVER"]
         self.wine_run = os.environ["QUORV_WINE_RUN"]
         self.work_dir = os.environ["QUORV_TESTBED_DIR"]
-        self.hostname = os.environ["QUORV_HOSTNAME"]
 
     def wine(self, *args, network="office", user="alice", env=None, timeout=120):
         environment = dict(os.environ, USER=user, **(env or {}))
