@@ -13,6 +13,10 @@ const char* SkipBlanks(const char* text) {
     return text;
 }
 
+const char* SkipBlanksAndTabs(const char* text) {
+    return text + strspn(text, " \t");
+}
+
 // Length of text up to the first stop character or its end.
 size_t LengthUntil(const char* text, char stop) {
     const char* end = strchr(text, stop);
@@ -20,6 +24,19 @@ size_t LengthUntil(const char* text, char stop) {
 }
 
 }  // namespace
+
+const char* SkipProgramName(const char* commandLine) {
+    const char* text = SkipBlanksAndTabs(commandLine != nullptr ? commandLine : "");
+    if (*text == '"') {
+        text += 1 + strcspn(text + 1, "\"");
+        if (*text == '"') {
+            ++text;
+        }
+    } else {
+        text += strcspn(text, " \t");
+    }
+    return SkipBlanksAndTabs(text);
+}
 
 void ExtractLogPath(const char* commandLineTail, char* logPath) {
     const char* argument = SkipBlanks(commandLineTail != nullptr ? commandLineTail : "");

@@ -15,9 +15,13 @@ constexpr char kSingleInstanceMutexName[] = "quorv";
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLineTail, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     ModuleInstance = instance;
     AcquireProductKey();
+    // The tail that MinGW's start-up code hands over takes every byte from 0x80 up for a
+    // blank and keeps leading blanks, so non-English paths went astray; it is taken from the
+    // command line itself instead.
+    const char* commandLineTail = SkipProgramName(GetCommandLineA());
     ExtractLogPath(commandLineTail, LogPath);
     if (RunLogModeIfRequested()) {
         return 0;

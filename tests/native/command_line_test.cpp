@@ -59,4 +59,44 @@ TEST(LogPathFromTail, NullTailGivesEmptyPath) {
     EXPECT_STREQ(path, "");
 }
 
+struct CommandLineCase {
+    const char* commandLine;
+    const char* tail;
+};
+
+void PrintTo(const CommandLineCase& lineCase, std::ostream* out) {
+    *out << '[' << lineCase.commandLine << ']';
+}
+
+class TailOfCommandLine : public testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(TailOfCommandLine, FollowsTheProgramName) {
+    const char* commandLine = GetParam().commandLine;
+    const char* tail = SkipProgramName(commandLine);
+    ASSERT_GE(tail, commandLine);
+    ASSERT_LE(tail, commandLine + strlen(commandLine));
+    EXPECT_STREQ(tail, GetParam().tail);
+}
+
+// Code page 1252: 0xFC is "ü", 0xDC is "Ü", 0xA0 a no-break space; none of them is a blank.
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, TailOfCommandLine,
+    testing::Values(CommandLineCase{"", ""}, CommandLineCase{" \t ", ""},
+                    CommandLineCase{"quorv.exe", ""}, CommandLineCase{"quorv.exe \t ", ""},
+                    CommandLineCase{"quorv.exe log.txt more", "log.txt more"},
+                    CommandLineCase{"  \t quorv.exe \t\"my log.txt\"", "\"my log.txt\""},
+                    CommandLineCase{"C:\\Pr\xFC"
+                                    "fung\\quorv.exe \\\\srv\\inv$\\log.txt",
+                                    "\\\\srv\\inv$\\log.txt"},
+                    CommandLineCase{"quorv.exe \xDC"
+                                    "bersicht.txt",
+                                    "\xDC"
+                                    "bersicht.txt"},
+                    CommandLineCase{"\xA0quorv.exe\xA0log.txt x", "x"},
+                    CommandLineCase{"\"C:\\My Tools\\quorv.exe\" log.txt", "log.txt"},
+                    CommandLineCase{"\"C:\\tools\\quorv.exe\"\\\\srv\\inv$\\log.txt",
+                                    "\\\\srv\\inv$\\log.txt"},
+                    CommandLineCase{"\"C:\\tools\\quorv.exe log.txt", ""},  // no closing quote
+                    CommandLineCase{"\"\" log.txt", "log.txt"}));
+
 }  // namespace
