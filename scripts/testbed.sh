@@ -31,6 +31,9 @@ export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+# The one UTF-8 locale installed: text beyond ASCII in command lines, environment variables
+# and file names then reaches Windows programs in code page 1252, as on an English Windows.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
 xvfb_pid=""
 
 cleanup() {

@@ -3,7 +3,9 @@
 // shows and leaves on the clipboard. Reports are key=value lines on stdout.
 //
 //   quorv_driver launch     runs the command line in QUORV_COMMAND_LINE and waits for it;
-//                           prints "exit=N window=0|1" and returns N.
+//                           prints "exit=N window=0|1" and returns N. The program is
+//                           QUORV_APPLICATION_NAME when set, so the line may start with
+//                           blanks as it can when a logon script starts it.
 //   launch-alone            runs QUORV_COMMAND_LINE and waits at most 20 s for it to end
 //                           (then ends it); prints "exit=N|timeout window=0|1" where window
 //                           counts only windows of the started process.
@@ -46,11 +48,14 @@ int Launch() {
         fprintf(stderr, "QUORV_COMMAND_LINE is not set\n");
         return 100;
     }
+    static char applicationName[MAX_PATH];
+    const bool named =
+        GetEnvironmentVariableA("QUORV_APPLICATION_NAME", applicationName, MAX_PATH) != 0;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessA(named ? applicationName : nullptr, commandLine, nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
         fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());
         return 101;
     }

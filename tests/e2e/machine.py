@@ -45,10 +45,10 @@ class Machine:
         self.wine_run = os.environ["QUORV_WINE_RUN"]
         self.work_dir = os.environ["QUORV_TESTBED_DIR"]
 
-    def wine(self, *args, network="office", user="alice", env=None, timeout=120):
+    def wine(self, *args, network="office", user="alice", env=None, timeout=120, cwd=None):
         environment = dict(os.environ, USER=user, **(env or {}))
         return subprocess.run([self.wine_run, "--network", network, *args], env=environment,
-                              capture_output=True, text=True, timeout=timeout)
+                              capture_output=True, text=True, timeout=timeout, cwd=cwd)
 
     # Registry ---------------------------------------------------------------------------
 
@@ -100,11 +100,16 @@ class Machine:
         """quorv.exe's command line with this exact tail, as a logon script would give it."""
         return f'"{windows_path(self.exe)}"' + (" " + arguments if arguments else "")
 
-    def run_quorv(self, arguments="", network="office", user="alice", timeout=120):
-        """Starts quorv.exe with this exact command-line tail; returns (exit code, window)."""
-        result = self.wine(self.driver, "launch", network=network, user=user,
-                           env={"QUORV_COMMAND_LINE": self.command_line(arguments)},
-                           timeout=timeout)
+    def run_quorv(self, arguments="", network="office", user="alice", timeout=120,
+                  whole_line=None, program=None, cwd=None):
+        """Starts quorv.exe with this exact command-line tail, or with this whole command line
+        (and the program given apart, if any) in the Linux folder cwd; returns (exit code,
+        window)."""
+        env = {"QUORV_COMMAND_LINE": whole_line or self.command_line(arguments)}
+        if program:
+            env["QUORV_APPLICATION_NAME"] = program
+        result = self.wine(self.driver, "launch", network=network, user=user, env=env,
+                           timeout=timeout, cwd=cwd)
         report = result.stdout.strip().splitlines()
         assert report and report[-1].startswith("exit="), result.stdout
         fields = dict(item.split("=") for item in report[-1].split())

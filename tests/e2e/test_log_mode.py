@@ -3,8 +3,11 @@
 The office network of the test machine gives the first Ethernet adapter
 02:00:5E:10:00:01 and, as the last address of the ascending table, 198.51.100.7.
 """
+import filecmp
 import os
+import shutil
 import subprocess
+import tempfile
 import unittest
 
 from machine import MachineTest, encode_product_id, windows_path
@@ -177,6 +180,30 @@ class PathTest(LogModeTest):
                 self.run_with(f'"{argument}"')
                 self.assertEqual(self.files(), ["read-only.txt"])
                 self.assertEqual(self.read(read_only), b"kept\r\n")
+
+
+class CommandLineTest(LogModeTest):
+    """Whole command lines as logon scripts and cmd.exe hand them over. Text beyond ASCII
+    reaches the program in code page 1252."""
+
+    def test_log_goes_to_the_first_argument(self):
+        for name, whole_line, named, log in (
+                ("unquoted program path with ü", "{exe} log.txt", False, "log.txt"),
+                ("argument starting with Ü", '"{exe}" Übersicht.txt', False, "Übersicht.txt"),
+                ("leading blanks and a tab", ' \t "{exe}" log.txt', True, "log.txt"),
+                ("quoted program glued to its argument", '"{exe}"log.txt', False, "log.txt")):
+            with self.subTest(name):
+                folder = tempfile.mkdtemp(dir=self.folder)
+                os.mkdir(os.path.join(folder, "Prüfung"))
+                exe = shutil.copy(self.machine.exe, os.path.join(folder, "Prüfung"))
+                exit_code, window = self.machine.run_quorv(
+                    whole_line=whole_line.format(exe=windows_path(exe)),
+                    program=windows_path(exe) if named else None, cwd=folder)
+                self.assertEqual((exit_code, window), (0, False))
+                self.assertEqual(sorted(os.listdir(folder)), sorted(["Prüfung", log]))
+                self.assertEqual(self.read(os.path.join(folder, log)), decoded_line())
+                self.assertEqual(os.listdir(os.path.join(folder, "Prüfung")), ["quorv.exe"])
+                self.assertTrue(filecmp.cmp(exe, self.machine.exe, shallow=False))
 
 
 class OverlapTest(LogModeTest):
