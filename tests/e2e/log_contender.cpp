@@ -3,6 +3,12 @@
 //
 //   log_contender race N        starts N runs at once and waits for all; prints their
 //                               exit codes ("exits=0 0 ...").
+//   log_contender race-machines N PATH
+//                               the same with N different machine states: starts N copies
+//                               of itself as "machine I PATH" and reports like race.
+//   log_contender machine I PATH
+//                               logs to PATH with log mode's own code, as a machine whose
+//                               key is "MA<III>-...".
 //   log_contender hold PATH MS  keeps PATH open for writing while one run starts, lets go
 //                               after MS milliseconds; prints "waiting=1|0 exit=N", where
 //                               waiting tells whether the run was still going on then.
@@ -11,17 +17,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "core/inventory_record.h"
+#include "inventory/inventory_log.h"
 
 namespace {
 
 char commandLine[32768];
 
-bool StartQuorv(PROCESS_INFORMATION* process, DWORD flags) {
+bool StartProcess(char* line, PROCESS_INFORMATION* process, DWORD flags) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                        &startup, process)) {
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        process)) {
         fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());
         return false;
     }
@@ -37,21 +47,26 @@ DWORD WaitForExit(const PROCESS_INFORMATION& process) {
     return exitCode;
 }
 
-// All runs are created suspended and then released together, so they overlap as much as
-// the machine allows.
-int Race(int count) {
-    std::vector<PROCESS_INFORMATION> runs(static_cast<size_t>(count));
-    for (auto& run : runs) {
-        if (!StartQuorv(&run, CREATE_SUSPENDED))
-            return 101;
-    }
-    for (auto& run : runs)
-        ResumeThread(run.hThread);
+// Waits for every run and prints their exit codes.
+int ReportExits(const std::vector<PROCESS_INFORMATION>& runs) {
     printf("exits=");
     for (auto& run : runs)
         printf("%lu ", WaitForExit(run));
     printf("\n");
     return 0;
+}
+
+// All runs are created suspended and then released together, so they overlap as much as
+// the machine allows.
+int Race(int count) {
+    std::vector<PROCESS_INFORMATION> runs(static_cast<size_t>(count));
+    for (auto& run : runs) {
+        if (!StartProcess(commandLine, &run, CREATE_SUSPENDED))
+            return 101;
+    }
+    for (auto& run : runs)
+        ResumeThread(run.hThread);
+    return ReportExits(runs);
 }
 
 int Hold(const char* path, DWORD milliseconds) {
@@ -62,11 +77,45 @@ int Hold(const char* path, DWORD milliseconds) {
         return 102;
     }
     PROCESS_INFORMATION run = {};
-    if (!StartQuorv(&run, 0))
+    if (!StartProcess(commandLine, &run, 0))
         return 101;
     const bool waiting = WaitForSingleObject(run.hProcess, milliseconds) == WAIT_TIMEOUT;
     CloseHandle(file);
     printf("waiting=%d exit=%lu\n", waiting ? 1 : 0, WaitForExit(run));
+    return 0;
+}
+
+constexpr char kReadyName[] = "quorv-race-ready";
+constexpr char kGoName[] = "quorv-race-go";
+
+// Starts the machines, waits until each is ready, then lets them all log at one moment:
+// released from suspension they would reach the file one after another.
+int RaceMachines(int count, const char* path) {
+    HANDLE ready = CreateSemaphoreA(nullptr, 0, count, kReadyName);
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, kGoName);
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::vector<PROCESS_INFORMATION> runs(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        std::string line =
+            std::string("\"") + self + "\" machine " + std::to_string(i) + " \"" + path + "\"";
+        if (!StartProcess(&line[0], &runs[static_cast<size_t>(i)], 0))
+            return 101;
+    }
+    for (int i = 0; i < count; ++i)
+        WaitForSingleObject(ready, 60000);
+    SetEvent(go);
+    return ReportExits(runs);
+}
+
+// Log mode as it runs in quorv.exe after the key was read, with a key of this machine's own.
+int LogAsMachine(int index, const char* path) {
+    snprintf(InventoryRecord, kKeyTextLength + 1, "MA%03d-BCDFG-HJKMP-QRTVW-XY234", index);
+    HANDLE ready = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, kReadyName);
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, kGoName);
+    ReleaseSemaphore(ready, 1, nullptr);
+    WaitForSingleObject(go, 60000);
+    LogInventory(path);
     return 0;
 }
 
@@ -79,9 +128,14 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && strcmp(argv[1], "race") == 0)
         return Race(atoi(argv[2]));
+    if (argc == 4 && strcmp(argv[1], "race-machines") == 0)
+        return RaceMachines(atoi(argv[2]), argv[3]);
+    if (argc == 4 && strcmp(argv[1], "machine") == 0)
+        return LogAsMachine(atoi(argv[2]), argv[3]);
     if (argc == 4 && strcmp(argv[1], "hold") == 0) {
         return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])));
     }
-    fprintf(stderr, "usage: log_contender race N | hold PATH MS\n");
+    fprintf(stderr,
+            "usage: log_contender race N | race-machines N PATH | machine I PATH | hold PATH MS\n");
     return 2;
 }

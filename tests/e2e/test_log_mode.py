@@ -213,6 +213,15 @@ class OverlapTest(LogModeTest):
         self.assertEqual(report.split("=")[1].split(), ["0"] * 8)
         self.assertEqual(self.read(path), decoded_line())
 
+    def test_machines_logging_at_one_moment_keep_all_their_lines(self):
+        path = self.path("shared.txt")
+        machines = 8
+        report = self.machine.contend("", "race-machines", str(machines), windows_path(path))
+        self.assertEqual(report.split("=")[1].split(), ["0"] * machines)
+        self.assertEqual(sorted(self.read(path).splitlines(keepends=True)),
+                         [plain_line(key=f"MA{i:03}-BCDFG-HJKMP-QRTVW-XY234")
+                          for i in range(machines)])
+
     def test_run_waits_for_a_writer_to_let_go(self):
         path = self.write("held.txt", b"")
         report = self.machine.contend(f'"{windows_path(path)}"', "hold", windows_path(path), "3000")
