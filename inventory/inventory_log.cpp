@@ -25,14 +25,14 @@ bool IsHeldByAnotherProcess(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// Opens (or creates) the log for reading and appending while excluding other writers, so
-// that the duplicate test and the append see and change the file as one step. Readers
-// are not excluded. Waits a bounded time while another process holds the file.
-HANDLE OpenLogExclusively(const char* path) {
+// Opens (or creates) the log with the given access while excluding other writers; readers
+// are not excluded. Waits a bounded time while another process holds the file. On failure
+// the thread's last error tells why.
+HANDLE OpenLogAgainstWriters(const char* path, DWORD access) {
     const DWORD start = GetTickCount();
     for (;;) {
-        HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || !IsHeldByAnotherProcess(GetLastError()) ||
             GetTickCount() - start >= kLockWaitMilliseconds) {
             return file;
@@ -58,13 +58,13 @@ bool EndsInsideALine(HANDLE file) {
 
 // A text-mode stream over the handle: CR LF becomes LF on reading and back on writing, and
 // a 0x1A byte ends the reading. Closes the handle when no stream can be made.
-FILE* OpenTextStream(HANDLE file) {
+FILE* OpenTextStream(HANDLE file, const char* mode) {
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
     if (descriptor == -1) {
         CloseHandle(file);
         return nullptr;
     }
-    FILE* stream = _fdopen(descriptor, "a+t");
+    FILE* stream = _fdopen(descriptor, mode);
     if (stream == nullptr) {
         _close(descriptor);
         return nullptr;
@@ -106,19 +106,42 @@ bool RunLogModeIfRequested() {
     return true;
 }
 
-bool LogInventory(const char* path) {
+void AppendToUnreadableLog(const char* path) {
+    HANDLE file = OpenLogAgainstWriters(path, FILE_APPEND_DATA);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    FILE* log = OpenTextStream(file, "at");
+    if (log == nullptr) {
+        return;
+    }
+    AppendRecordLine(log, false);
+    fclose(log);
+}
+
+void CompleteInventoryRecord() {
     JoinKeyToRecord(InventoryRecord);
     CollectMacAddress();
     CollectIpAddress();
     CollectUserName();
     CollectComputerName();
+}
 
-    HANDLE file = OpenLogExclusively(path);
+bool LogInventory(const char* path) {
+    CompleteInventoryRecord();
+
+    // Reading and appending under one open that keeps other writers out makes the duplicate
+    // test and the append one step.
+    HANDLE file = OpenLogAgainstWriters(path, GENERIC_READ | GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) {
+        // A share that keeps the machines' keys from users lets them append but not read.
+        if (GetLastError() == ERROR_ACCESS_DENIED) {
+            AppendToUnreadableLog(path);
+        }
         return true;
     }
     const bool endPreviousLine = EndsInsideALine(file);
-    FILE* log = OpenTextStream(file);
+    FILE* log = OpenTextStream(file, "a+t");
     if (log == nullptr) {
         return true;
     }

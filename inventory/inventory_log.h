@@ -4,6 +4,14 @@
 // Runs log mode on LogPath when it is not empty; true when it ran.
 bool RunLogModeIfRequested();
 
-// Completes the record and appends it to the file at path unless an equal line is there.
-// Failures are silent; always true.
+// Joins the key to the machine's identity in the record: MAC, IP, user and computer name.
+void CompleteInventoryRecord();
+
+// Completes the record and appends it to the file at path unless an equal line is there; a
+// file that may be written but not read gets it unseen. Failures are silent; always true.
 bool LogInventory(const char* path);
+
+// Appends the record as one whole line to a log that may be written but not read: nothing
+// is read, so there is no duplicate test and no line feed for a cut-off last line. Waits
+// for other writers like LogInventory.
+void AppendToUnreadableLog(const char* path);

@@ -135,6 +135,14 @@ class FileShapeTest(LogModeTest):
         hidden = b"\x1a\r\n" + decoded_line()
         self.check(hidden, hidden + decoded_line())
 
+    def test_unreadable_log_gets_the_whole_line_at_its_end(self):
+        # Nothing is read: no line feed ends a cut-off last line and an equal line is not seen.
+        for before in (b"old line\r\ncut-off", decoded_line()):
+            with self.subTest(before):
+                path = self.write("log.txt", before)
+                self.machine.contend("", "append-unread", windows_path(path))
+                self.assertEqual(self.read(path), before + decoded_line())
+
 
 class PathTest(LogModeTest):
     def run_with(self, arguments):
