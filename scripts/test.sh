@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up whatever is missing, builds everything and runs all three test levels:
 # native unit tests (ASan/UBSan), the Windows-side tests under Wine, and the end-to-end
-# tests of quorv.exe on the Wine test machine. Exits non-zero when any test fails.
+# tests of quorv.exe on the Wine test machine. Checks too that a second, clean build of
+# quorv.exe in another folder gives the same bytes. Exits non-zero when any check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,7 +25,28 @@ build() {
 build native
 build windows
 
+# A clean build of quorv.exe alone, from a copy of the tree in another folder.
+copy=build/reproduce/quorv
+echo "build: quorv.exe again in $copy"
+rm -rf build/reproduce
+mkdir -p "$copy"
+tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$copy"
+if ! (cd "$copy" && cmake --preset windows && cmake --build --preset windows -j"$jobs" --target quorv) \
+    >>"$build_log" 2>&1; then
+  tail -n 60 "$build_log"
+  echo "build: quorv.exe in $copy failed (whole log: $build_log)" >&2
+  exit 1
+fi
+
 status=0
+echo "== reproducible build"
+if cmp build/windows/quorv.exe "$copy/build/windows/quorv.exe"; then
+  echo "quorv.exe is the same from both folders: $(sha256sum <build/windows/quorv.exe | cut -d' ' -f1)"
+else
+  echo "quorv.exe differs between two builds of the same sources" >&2
+  status=1
+fi
+
 echo "== native unit tests"
 ctest --preset native --progress || status=1
 echo "== Windows-side and end-to-end tests under Wine"
