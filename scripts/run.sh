@@ -37,6 +37,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "run: creating the Wine prefix $WINEPREFIX"
   wineboot -i >/dev/null 2>&1
 fi
+# The dialog's close box is a Marlett glyph; without the font Wine draws the letter "r".
+install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 
 wine "$exe" build/inventory.txt
 echo "run: log mode appended to build/inventory.txt:"

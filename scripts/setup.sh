@@ -43,7 +43,7 @@ ensure_backports_source() {
 PACKAGES=(
   cmake make g++ clang clang-format libclang-rt-14-dev googletest python3
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine64 wine32:i386
+  wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
   iproute2 util-linux icoutils git bc
 )
