@@ -40,6 +40,8 @@ fi
 # The dialog's close box is a Marlett glyph; without the font Wine draws the letter "r".
 install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 
+echo "run: a new Wine prefix holds an all-zero product id (DigitalProductId) and no ProductKey;"
+echo "run: an all-zero id decodes to BBBBB-BBBBB-BBBBB-BBBBB-BBBBB, the key shown below"
 wine "$exe" build/inventory.txt
 echo "run: log mode appended to build/inventory.txt:"
 cat build/inventory.txt
