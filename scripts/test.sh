@@ -30,7 +30,7 @@ copy=build/reproduce/quorv
 echo "build: quorv.exe again in $copy"
 rm -rf build/reproduce
 mkdir -p "$copy"
-tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$copy"
+tar --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -xf - -C "$copy"
 if ! (cd "$copy" && cmake --preset windows && cmake --build --preset windows -j"$jobs" --target quorv) \
     >>"$build_log" 2>&1; then
   tail -n 60 "$build_log"
