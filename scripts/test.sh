@@ -7,36 +7,34 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
-build_log=build/build.log
+build_log=$PWD/build/build.log
 mkdir -p build
 
 bash scripts/setup.sh
 
+# build TREE PRESET [BUILD_ARG...]: configures and builds a preset of the tree at TREE.
 # Build output goes to a log, shown only when the build fails.
 build() {
-  echo "build: $1"
-  if ! { cmake --preset "$1" && cmake --build --preset "$1" -j"$jobs"; } >>"$build_log" 2>&1; then
+  local tree=$1 preset=$2
+  shift 2
+  echo "build: $preset in $tree"
+  if ! (cd "$tree" && cmake --preset "$preset" && cmake --build --preset "$preset" -j"$jobs" "$@") \
+      >>"$build_log" 2>&1; then
     tail -n 60 "$build_log"
-    echo "build: $1 failed (whole log: $build_log)" >&2
+    echo "build: $preset in $tree failed (whole log: $build_log)" >&2
     exit 1
   fi
 }
 : >"$build_log"
-build native
-build windows
+build . native
+build . windows
 
 # A clean build of quorv.exe alone, from a copy of the tree in another folder.
 copy=build/reproduce/quorv
-echo "build: quorv.exe again in $copy"
 rm -rf build/reproduce
 mkdir -p "$copy"
 tar --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -xf - -C "$copy"
-if ! (cd "$copy" && cmake --preset windows && cmake --build --preset windows -j"$jobs" --target quorv) \
-    >>"$build_log" 2>&1; then
-  tail -n 60 "$build_log"
-  echo "build: quorv.exe in $copy failed (whole log: $build_log)" >&2
-  exit 1
-fi
+build "$copy" windows --target quorv
 
 status=0
 echo "== reproducible build"
