@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Prepares a Debian 12 machine (as root) to build quorv.exe and run it under Wine:
-# packages, QEMU 10 from bookworm-backports, the i386 architecture and the binfmt entry
-# that hands 32-bit x86 programs to QEMU. Every step checks first, so a second run
-# changes nothing and takes seconds. Prints each thing it installs or changes.
+# Prepares a Debian 12 or 13 machine (as root) to build quorv.exe and run it under Wine:
+# packages from the release it runs on, the i386 architecture and the binfmt entry that
+# hands 32-bit x86 programs to QEMU. Every step checks first, so a second run changes
+# nothing and takes seconds. Prints each thing it installs or changes.
 set -euo pipefail
 
 log() { printf 'setup: %s\n' "$*"; }
@@ -27,21 +27,53 @@ ensure_i386_architecture() {
   fi
 }
 
-# QEMU 7.2 takes ~50 s to start each Wine process; backports' QEMU 10 takes ~1 s.
+# Each release gets its packages from its own archive. Debian 12's QEMU 7.2 takes ~50 s
+# to start each Wine process, so there QEMU 10 comes from bookworm-backports; Debian 13
+# has QEMU 10 itself. libclang-rt gives clang's libFuzzer and sanitizers (scripts/fuzz.sh).
+choose_release() {
+  local id codename name
+  id=$(. /etc/os-release && echo "${ID:-}")
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  name=$(. /etc/os-release && echo "${PRETTY_NAME:-unknown}")
+  case "$id/$codename" in
+    debian/bookworm)
+      BACKPORTS=bookworm-backports
+      RELEASE_PACKAGES=(libclang-rt-14-dev) ;;
+    debian/trixie)
+      BACKPORTS=""
+      RELEASE_PACKAGES=(libclang-rt-19-dev qemu-user-static) ;;
+    *)
+      echo "setup: $name is not a release this script knows; it sets up Debian 12" \
+        "(bookworm) and Debian 13 (trixie) only" >&2
+      exit 1 ;;
+  esac
+}
+
+# The mirror the machine already uses: deb822 sources (cloud images) or sources.list.
+debian_mirror() {
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources
+  else
+    awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /^https?:/) { print $i; exit } }' \
+      /etc/apt/sources.list
+  fi
+}
+
 ensure_backports_source() {
-  local list=/etc/apt/sources.list.d/bookworm-backports.sources
+  [ -n "$BACKPORTS" ] || return 0
+  local list=/etc/apt/sources.list.d/$BACKPORTS.sources uri
   [ -f "$list" ] && return 0
-  local uri keyring
-  uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
-  keyring=$(awk '/^Signed-By:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources)
-  log "adding bookworm-backports from $uri"
-  printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
-    "$uri" "$keyring" >"$list"
+  uri=$(debian_mirror)
+  [ -n "$uri" ] || { echo "setup: no Debian mirror found in the apt sources" >&2; exit 1; }
+  log "adding $BACKPORTS from $uri"
+  printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+    "$uri" "$BACKPORTS" /usr/share/keyrings/debian-archive-keyring.gpg >"$list"
   apt_updated=0
 }
 
+# lld and llvm: the MinGW link with delay-loading (ld.lld, llvm-dlltool).
 PACKAGES=(
-  cmake make g++ clang clang-format libclang-rt-14-dev googletest python3
+  cmake make g++ clang clang-format googletest python3 lld llvm
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
@@ -50,7 +82,7 @@ PACKAGES=(
 
 ensure_packages() {
   local missing=() p
-  for p in "${PACKAGES[@]}"; do
+  for p in "${PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ "${#missing[@]}" -gt 0 ]; then
@@ -65,11 +97,14 @@ ensure_qemu_10() {
   if command -v qemu-i386-static >/dev/null; then
     major=$(qemu-i386-static --version | sed -n 's/.*version \([0-9]*\)\..*/\1/p' | head -n1)
   fi
-  if [ "${major:-0}" -lt 10 ]; then
-    apt_update_once
-    log "installing qemu-user-static from bookworm-backports"
-    apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null
+  [ "${major:-0}" -ge 10 ] && return 0
+  if [ -z "$BACKPORTS" ]; then
+    echo "setup: qemu-i386-static ${major:-0} is too old; QEMU 10 or later is needed" >&2
+    exit 1
   fi
+  apt_update_once
+  log "installing qemu-user-static from $BACKPORTS"
+  apt-get install -y -qq --no-install-recommends -t "$BACKPORTS" qemu-user-static >/dev/null
 }
 
 # The kernel refuses 32-bit x86 code, and Debian does not register i386 on an x86_64
@@ -91,6 +126,7 @@ ensure_binfmt_i386() {
     >"$dir/register"
 }
 
+choose_release
 ensure_i386_architecture
 ensure_backports_source
 ensure_packages
