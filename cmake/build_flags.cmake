@@ -9,13 +9,13 @@ if(WIN32)
     # Small: optimise for size, drop unwind tables and unused functions, link the runtime
     # statically so only system DLLs are imported, strip symbols. No -fdata-sections: with
     # it MinGW stores zero-filled buffers as data in the file instead of in .bss.
-    # Reproducible: no build id, and a PE time stamp of 0 instead of the time of the link,
-    # so one commit always gives the same bytes (scripts/test.sh compares two builds).
+    # Reproducible: a PE time stamp of 0 instead of the time of the link (lld writes no
+    # build id), so one commit always gives the same bytes (scripts/test.sh compares two builds).
     set(QUORV_PRODUCT_COMPILE_OPTIONS
         -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
         -ffunction-sections)
     set(QUORV_PRODUCT_LINK_OPTIONS
-        -static -s -Wl,--gc-sections -Wl,--build-id=none -Wl,--no-insert-timestamp)
+        -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
     # Test programs under Wine also link statically, so they need no MinGW DLLs.
     set(QUORV_TEST_LINK_OPTIONS -static)
 else()
