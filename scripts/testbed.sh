@@ -14,6 +14,7 @@ set -euo pipefail
 build_dir=$(realpath "$1")
 shift
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/xvfb.sh"
 
 # One test machine per build tree at a time: runs share the prefix and its wineserver.
 mkdir -p "$build_dir"
@@ -73,25 +74,10 @@ make_networks() {
   done
 }
 
-start_display() {
-  local display
-  for display in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
-  done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$display"
-  # A Wine GUI process started before the server accepts connections shows no window.
-  for _ in $(seq 100); do
-    xdpyinfo >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  echo "testbed: Xvfb did not start" >&2
-  return 1
-}
-
 make_networks
-start_display
+# A Wine GUI process started before the server accepts connections shows no window;
+# start_xvfb returns only once it does.
+start_xvfb 1024x768x24
 mkdir -p "$QUORV_TESTBED_DIR"
 "$here/wine-run" --prefix
 "$@"
