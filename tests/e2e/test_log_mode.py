@@ -140,8 +140,18 @@ class FileShapeTest(LogModeTest):
         for before in (b"old line\r\ncut-off", decoded_line()):
             with self.subTest(before):
                 path = self.write("log.txt", before)
-                self.machine.contend("", "append-unread", windows_path(path))
+                self.machine.contend("", "append-unread", windows_path(path), "5")
                 self.assertEqual(self.read(path), before + decoded_line())
+
+    def test_failed_read_write_open_appends_unless_the_file_is_held(self):
+        # Besides access denied (above), shares deny with an unexpected network error, an
+        # invalid parameter or network access denied; a sharing or lock violation is a holder.
+        for error, appended in ((59, True), (87, True), (65, True), (32, False), (33, False)):
+            with self.subTest(error=error):
+                path = self.write("log.txt", b"old line\r\n")
+                self.machine.contend("", "append-unread", windows_path(path), str(error))
+                self.assertEqual(self.read(path),
+                                 b"old line\r\n" + (decoded_line() if appended else b""))
 
 
 class PathTest(LogModeTest):
