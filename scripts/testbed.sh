@@ -6,8 +6,9 @@
 #             02:00:5E:10:00:02 (198.51.100.7/24), plus loopback;
 #   loopback: loopback only (127.0.0.1 and 127.100.200.250);
 #   crowded:  24 Ethernet adapters 02:00:5E:20:00:01 to :18 (203.0.113.1 to .24), more
-#             than a 10,240-byte adapter list holds.
-# Only documentation and loopback ranges are used and no packet is sent.
+#             than a 10,240-byte adapter list holds;
+#   private:  one Ethernet adapter 02:00:5E:30:00:01 (10.20.30.40/8), plus loopback.
+# Only documentation, loopback and that one private address are used; no packet is sent.
 # Usage: scripts/testbed.sh BUILD_DIR COMMAND [ARG...]
 set -euo pipefail
 
@@ -25,6 +26,7 @@ run_id=$$
 export QUORV_NETNS_OFFICE="quorv-office-$run_id"
 export QUORV_NETNS_LOOPBACK="quorv-loopback-$run_id"
 export QUORV_NETNS_CROWDED="quorv-crowded-$run_id"
+export QUORV_NETNS_PRIVATE="quorv-private-$run_id"
 sink="quorv-sink-$run_id"
 export QUORV_HOSTNAME="QUORV-PC"
 export QUORV_TESTBED_DIR="$build_dir/testbed"
@@ -40,7 +42,8 @@ xvfb_pid=""
 cleanup() {
   "$here/wine-run" --stop || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
-  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" "$sink"; do
+  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
+      "$QUORV_NETNS_PRIVATE" "$sink"; do
     ip netns del "$ns" 2>/dev/null || true
   done
 }
@@ -72,6 +75,9 @@ make_networks() {
   for i in $(seq 1 24); do
     add_adapter "$QUORV_NETNS_CROWDED" "eth$i" "$(printf '02:00:5e:20:00:%02x' "$i")" "203.0.113.$i/24"
   done
+  ip netns add "$QUORV_NETNS_PRIVATE"
+  ip -n "$QUORV_NETNS_PRIVATE" link set lo up
+  add_adapter "$QUORV_NETNS_PRIVATE" eth0 02:00:5e:30:00:01 10.20.30.40/8
 }
 
 make_networks
