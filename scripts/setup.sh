@@ -42,7 +42,7 @@ ensure_backports_source() {
 
 PACKAGES=(
   cmake make g++ clang clang-format libclang-rt-14-dev googletest python3
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 lld llvm
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
   iproute2 util-linux icoutils git bc
