@@ -9,8 +9,9 @@ if(WIN32)
     # Small: optimise for size, drop unwind tables and unused functions, link the runtime
     # statically so only system DLLs are imported, strip symbols. No -fdata-sections: with
     # it MinGW stores zero-filled buffers as data in the file instead of in .bss.
-    # Reproducible: a PE time stamp of 0 instead of the time of the link (lld writes no
-    # build id), so one commit always gives the same bytes (scripts/test.sh compares two builds).
+    # Reproducible: a PE time stamp of 0 instead of the time of the link (and no build id,
+    # which lld does not write), so one commit always gives the same bytes (scripts/test.sh
+    # compares two builds).
     set(QUORV_PRODUCT_COMPILE_OPTIONS
         -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
         -ffunction-sections)
@@ -18,6 +19,12 @@ if(WIN32)
         -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
     # Test programs under Wine also link statically, so they need no MinGW DLLs.
     set(QUORV_TEST_LINK_OPTIONS -static)
+    # Every program is linked by lld, which delay-loads DLLs by itself (delay_load.cmake).
+    # Debian's cross GCC ignores -fuse-ld=lld and quietly keeps GNU ld; a specs file that
+    # names the linker makes GCC run lld, and fail when it is not there.
+    find_program(QUORV_LLD NAMES ld.lld ld.lld-19 ld.lld-14 REQUIRED)
+    file(WRITE ${CMAKE_BINARY_DIR}/lld.specs "*linker:\n${QUORV_LLD}\n")
+    add_link_options(-specs=${CMAKE_BINARY_DIR}/lld.specs)
 else()
     # Native tests of the pure logic run with AddressSanitizer and UBSan; any report fails.
     set(QUORV_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all

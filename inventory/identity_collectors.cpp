@@ -13,6 +13,7 @@ namespace {
 
 constexpr ULONG kAdapterListSize = 10240;
 constexpr UINT kEthernetAdapterType = 6;
+constexpr int kAddressTableFetches = 4;
 
 char* RecordEnd() {
     return InventoryRecord + kInventoryRecordSize;
@@ -64,14 +65,20 @@ bool CollectMacAddress() {
 
 bool CollectIpAddress() {
     ULONG size = 0;
-    if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) {
-        return false;
+    DWORD result = GetIpAddrTable(nullptr, &size, FALSE);
+    // The table can grow between asking its size and fetching it (an address settling at
+    // logon); the platform then reports the new size, and the fetch is tried again with it.
+    MIB_IPADDRTABLE* table = nullptr;
+    for (int fetch = 0; fetch < kAddressTableFetches && result == ERROR_INSUFFICIENT_BUFFER;
+         ++fetch) {
+        free(table);
+        table = static_cast<MIB_IPADDRTABLE*>(malloc(size));
+        if (table == nullptr) {
+            return false;
+        }
+        result = GetIpAddrTable(table, &size, TRUE);
     }
-    auto* table = static_cast<MIB_IPADDRTABLE*>(malloc(size));
-    if (table == nullptr) {
-        return false;
-    }
-    const bool read = GetIpAddrTable(table, &size, TRUE) == NO_ERROR;
+    const bool read = result == NO_ERROR && table != nullptr;
     if (read) {
         const DWORD count = table->dwNumEntries;
         const DWORD address = count > 0 ? table->table[count - 1].dwAddr : 0;

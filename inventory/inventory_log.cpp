@@ -119,6 +119,15 @@ void AppendToUnreadableLog(const char* path) {
     fclose(log);
 }
 
+void AppendUnlessHeld(const char* path, DWORD openError) {
+    // A run or reader that kept the file past the wait holds it still; the line comes at the
+    // next logon. Any other failure may be a share that lets users append but not read, and
+    // some SMB client and server pairs report that denial as another error than access denied.
+    if (!IsHeldByAnotherProcess(openError)) {
+        AppendToUnreadableLog(path);
+    }
+}
+
 void CompleteInventoryRecord() {
     JoinKeyToRecord(InventoryRecord);
     CollectMacAddress();
@@ -134,10 +143,7 @@ bool LogInventory(const char* path) {
     // test and the append one step.
     HANDLE file = OpenLogAgainstWriters(path, GENERIC_READ | GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE) {
-        // A share that keeps the machines' keys from users lets them append but not read.
-        if (GetLastError() == ERROR_ACCESS_DENIED) {
-            AppendToUnreadableLog(path);
-        }
+        AppendUnlessHeld(path, GetLastError());
         return true;
     }
     const bool endPreviousLine = EndsInsideALine(file);

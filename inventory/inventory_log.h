@@ -1,6 +1,8 @@
 // Log mode: completes the inventory record and appends it to the log once per machine state.
 #pragma once
 
+#include <windows.h>
+
 // Runs log mode on LogPath when it is not empty; true when it ran.
 bool RunLogModeIfRequested();
 
@@ -15,3 +17,7 @@ bool LogInventory(const char* path);
 // is read, so there is no duplicate test and no line feed for a cut-off last line. Waits
 // for other writers like LogInventory.
 void AppendToUnreadableLog(const char* path);
+
+// After the read-write open of the log failed with openError: appends the record unseen
+// unless another process holds the file (sharing or lock violation after the wait).
+void AppendUnlessHeld(const char* path, DWORD openError);

@@ -8,12 +8,13 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$(nproc)" --target quorv >/dev/null
+cmake --build --preset windows -j"$(nproc)" --target quorv quorv_driver >/dev/null
 
 export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 exe=build/windows/quorv.exe
 echo "run: $exe ($(stat -c %s "$exe") bytes)"
 
+source scripts/xvfb.sh
 xvfb_pid=""
 stop() {
   wineserver -k 2>/dev/null || true
@@ -24,11 +25,7 @@ trap stop EXIT
 # Wine needs a display for the dialog, and its prefix set-up runs smoother with one too.
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
   headless=1
-  display=:$(for n in $(seq 80 99); do [ -e "/tmp/.X11-unix/X$n" ] || { echo "$n"; break; }; done)
-  Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=$display
-  until xdpyinfo >/dev/null 2>&1; do sleep 0.1; done
+  start_xvfb 800x600x24
 else
   headless=0
 fi
@@ -42,27 +39,62 @@ install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows
 
 echo "run: a new Wine prefix holds an all-zero product id (DigitalProductId) and no ProductKey;"
 echo "run: an all-zero id decodes to BBBBB-BBBBB-BBBBB-BBBBB-BBBBB, the key shown below"
-wine "$exe" build/inventory.txt
-echo "run: log mode appended to build/inventory.txt:"
-cat build/inventory.txt
+log=build/inventory.txt
+size_before=$(stat -c %s "$log" 2>/dev/null || echo 0)
+wine "$exe" "$log"
+if [ "$(stat -c %s "$log" 2>/dev/null || echo 0)" -gt "$size_before" ]; then
+  echo "run: log mode appended a line to $log:"
+elif [ -f "$log" ]; then
+  echo "run: log mode appended nothing: $log already holds this machine's line"
+else
+  echo "run: log mode wrote no $log" >&2
+  exit 1
+fi
+cat "$log"
 
 if [ "$headless" = 0 ]; then
   echo "run: showing the key dialog; close it to end"
   wine "$exe"
   exit 0
 fi
-wine explorer /desktop=quorv,400x200 "$exe" >/dev/null 2>&1 &
-desktop=""
-for _ in $(seq 300); do
-  desktop=$(xdotool search --name "quorv - Wine desktop" 2>/dev/null | head -n1 || true)
-  [ -n "$desktop" ] && break
-  sleep 0.1
-done
-if [ -z "$desktop" ]; then
-  echo "run: the Wine desktop did not appear" >&2
-  exit 1
-fi
-sleep 4  # the first window of a prefix takes a few seconds to be drawn
-import -window root -crop 400x200+0+0 build/dialog.png
+
+# Takes a picture of the Wine desktop's 400x200 pixels as build/dialog.png. True once it
+# shows more than the empty desktop and two pictures in a row are the same: the first
+# window of a prefix takes seconds to appear and to be drawn.
+drawn() {
+  import -window root -crop 400x200+0+0 +repage build/dialog.png
+  local colours
+  colours=$(convert build/dialog.png -format %k info:)
+  if [ "$colours" -gt 4 ] && [ -f build/dialog.previous.png ] &&
+      cmp -s <(convert build/dialog.png rgb:-) <(convert build/dialog.previous.png rgb:-); then
+    return 0
+  fi
+  mv build/dialog.png build/dialog.previous.png
+  return 1
+}
+
+# The test driver starts quorv.exe in the desktop and describes the dialog once it shows.
+# Wine draws the first window of its desktop inactive; a click on the title bar, after the
+# driver handed the foreground to the desktop, shows it as a user sees it.
+report=build/dialog-session.txt
+rm -f "$report" build/dialog.png build/dialog.previous.png
+winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
+QUORV_COMMAND_LINE="\"$(winpath "$exe")\"" wine explorer /desktop=quorv,400x200 \
+  build/windows/tests/e2e/quorv_driver.exe session "$(winpath "$report")" >/dev/null 2>&1 &
+deadline=$((SECONDS + 60))
+# too_late WHAT: fails the run once the dialog had its minute.
+too_late() {
+  if [ "$SECONDS" -ge "$deadline" ] || grep -qs '^dialog=none' "$report"; then
+    echo "run: the key dialog was not $1 within 60 s; no picture saved" >&2
+    exit 1
+  fi
+  sleep 0.2
+}
+until grep -qs '^caption=' "$report"; do too_late shown; done
+IFS=, read -r left top _ < <(sed -n 's/^window=//p' "$report")
+xdotool mousemove $((left + 40)) $((top + 10)) click 1
+until drawn; do too_late drawn; done
+rm -f build/dialog.previous.png
+desktop=$(xdotool search --name "^quorv - Wine desktop" | head -n1)
 echo "run: the key dialog, as shown, is in build/dialog.png; closing it"
 xdotool key --window "$desktop" Escape

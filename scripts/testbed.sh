@@ -6,14 +6,16 @@
 #             02:00:5E:10:00:02 (198.51.100.7/24), plus loopback;
 #   loopback: loopback only (127.0.0.1 and 127.100.200.250);
 #   crowded:  24 Ethernet adapters 02:00:5E:20:00:01 to :18 (203.0.113.1 to .24), more
-#             than a 10,240-byte adapter list holds.
-# Only documentation and loopback ranges are used and no packet is sent.
+#             than a 10,240-byte adapter list holds;
+#   private:  one Ethernet adapter 02:00:5E:30:00:01 (10.20.30.40/8), plus loopback.
+# Only documentation, loopback and that one private address are used; no packet is sent.
 # Usage: scripts/testbed.sh BUILD_DIR COMMAND [ARG...]
 set -euo pipefail
 
 build_dir=$(realpath "$1")
 shift
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/xvfb.sh"
 
 # One test machine per build tree at a time: runs share the prefix and its wineserver.
 mkdir -p "$build_dir"
@@ -24,6 +26,7 @@ run_id=$$
 export QUORV_NETNS_OFFICE="quorv-office-$run_id"
 export QUORV_NETNS_LOOPBACK="quorv-loopback-$run_id"
 export QUORV_NETNS_CROWDED="quorv-crowded-$run_id"
+export QUORV_NETNS_PRIVATE="quorv-private-$run_id"
 sink="quorv-sink-$run_id"
 export QUORV_HOSTNAME="QUORV-PC"
 export QUORV_TESTBED_DIR="$build_dir/testbed"
@@ -39,7 +42,8 @@ xvfb_pid=""
 cleanup() {
   "$here/wine-run" --stop || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
-  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" "$sink"; do
+  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
+      "$QUORV_NETNS_PRIVATE" "$sink"; do
     ip netns del "$ns" 2>/dev/null || true
   done
 }
@@ -71,27 +75,15 @@ make_networks() {
   for i in $(seq 1 24); do
     add_adapter "$QUORV_NETNS_CROWDED" "eth$i" "$(printf '02:00:5e:20:00:%02x' "$i")" "203.0.113.$i/24"
   done
-}
-
-start_display() {
-  local display
-  for display in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ] || break
-  done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$display"
-  # A Wine GUI process started before the server accepts connections shows no window.
-  for _ in $(seq 100); do
-    xdpyinfo >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  echo "testbed: Xvfb did not start" >&2
-  return 1
+  ip netns add "$QUORV_NETNS_PRIVATE"
+  ip -n "$QUORV_NETNS_PRIVATE" link set lo up
+  add_adapter "$QUORV_NETNS_PRIVATE" eth0 02:00:5e:30:00:01 10.20.30.40/8
 }
 
 make_networks
-start_display
+# A Wine GUI process started before the server accepts connections shows no window;
+# start_xvfb returns only once it does.
+start_xvfb 1024x768x24
 mkdir -p "$QUORV_TESTBED_DIR"
 "$here/wine-run" --prefix
 "$@"

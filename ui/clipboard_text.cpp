@@ -2,6 +2,25 @@
 
 #include <cstring>
 
+namespace {
+
+constexpr int kOpenClipboardTries = 10;
+constexpr DWORD kOpenClipboardRetryMilliseconds = 20;
+
+// Another program (clipboard history, a remote desktop session) may hold the clipboard for
+// a moment; a click then still copies once it lets go, within about 0.2 s.
+bool OpenClipboardSoon(HWND owner) {
+    for (int tries = 1; !OpenClipboard(owner); ++tries) {
+        if (tries == kOpenClipboardTries) {
+            return false;
+        }
+        Sleep(kOpenClipboardRetryMilliseconds);
+    }
+    return true;
+}
+
+}  // namespace
+
 HGLOBAL StageClipboardText(const char* text) {
     const size_t size = strlen(text) + 1;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size);
@@ -19,7 +38,7 @@ HGLOBAL StageClipboardText(const char* text) {
 }
 
 bool HandOverClipboardText(HWND owner, HGLOBAL memory) {
-    if (!OpenClipboard(owner)) {
+    if (!OpenClipboardSoon(owner)) {
         GlobalFree(memory);
         return false;
     }

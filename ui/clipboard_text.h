@@ -8,8 +8,9 @@
 // when it cannot be allocated or filled.
 HGLOBAL StageClipboardText(const char* text);
 
-// Opens the clipboard for owner, empties it and hands memory over as CF_TEXT. The clipboard
-// owns the memory only after a successful hand-over, so on failure it is freed here.
+// Opens the clipboard for owner, waiting briefly while another program holds it, empties it
+// and hands memory over as CF_TEXT. The clipboard owns the memory only after a successful
+// hand-over, so on failure it is freed here.
 bool HandOverClipboardText(HWND owner, HGLOBAL memory);
 
 // Stages text and hands it over; the clipboard is not touched when staging fails.

@@ -20,7 +20,9 @@
 //   close                   ends the key dialog's process: close command, then by force.
 //   session FILE            for a Wine desktop, where stdout is out of reach: runs
 //                           QUORV_COMMAND_LINE, writes the dialog's description to FILE once
-//                           it shows, then appends "exit=N" when the program has ended.
+//                           it shows (with the foreground handed to the desktop, so that a
+//                           click on its title bar draws it active), then appends "exit=N"
+//                           when the program has ended.
 //   time-to-window RUNS PROGRAM...
 //                           starts each program RUNS times, round-robin, and prints
 //                           "PROGRAM MILLISECONDS" from its start to its first visible
@@ -257,6 +259,15 @@ int LaunchAlone() {
     return 0;
 }
 
+// In a Wine desktop the first window is activated before it becomes the foreground window,
+// so its title bar is drawn inactive, and a click on it changes nothing while Wine holds it
+// active. Once it is the foreground window, the foreground goes to the desktop; a click on
+// the title bar then activates it as a user's would.
+void HandForegroundToDesktop(HWND dialog) {
+    WaitFor([&] { return GetForegroundWindow() == dialog; }, 10000);
+    SetForegroundWindow(GetDesktopWindow());
+}
+
 int ShowDialog() {
     HWND dialog = WaitForDialog(60000);
     if (dialog == nullptr) {
@@ -420,6 +431,9 @@ int Session(const char* reportPath) {
         return 101;
     }
     HWND dialog = WaitForDialog(60000);
+    if (dialog != nullptr) {
+        HandForegroundToDesktop(dialog);
+    }
     std::string report = dialog != nullptr ? DescribeDialog(dialog) : "dialog=none\n";
     WriteWholeFile(reportPath, report);
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -202,6 +202,8 @@ class WholeWindowTest(DialogTest):
         self.assertNotEqual(dialog["close"], "none", "no close box")
 
         origin = self.desktop_origin()
+        # As a user sees it: a click on the title bar makes the dialog the active window.
+        self.click((origin[0] + window[0] + 40, origin[1] + window[1] + 10))
         self.save_screenshot(origin, window)
 
         close = point(dialog["close"])

@@ -17,8 +17,8 @@ PLAIN_KEY = "NPPR9-FWDCX-D2C8J-H872K-2YT43"
 MACHINE = "02:00:5E:10:00:01 198.51.100.7    "
 
 
-def decoded_line(user="alice", ip="198.51.100.7"):
-    return f"{DECODED_KEY} * 02:00:5E:10:00:01 {ip:<16}{user}@QUORV-PC\r\n".encode()
+def decoded_line(user="alice", ip="198.51.100.7", mac="02:00:5E:10:00:01"):
+    return f"{DECODED_KEY} * {mac} {ip:<16}{user}@QUORV-PC\r\n".encode()
 
 
 def plain_line(key=PLAIN_KEY, user="alice"):
@@ -33,9 +33,10 @@ class LogModeTest(MachineTest):
         super().setUpClass()
         cls.machine.set_keys(encoded=encode_product_id(DECODED_KEY))
 
-    def log(self, path, user="alice"):
+    def log(self, path, user="alice", network="office"):
         """Runs log mode on path; it must end with 0 and show no window."""
-        exit_code, window = self.machine.run_quorv(f'"{windows_path(path)}"', user=user)
+        exit_code, window = self.machine.run_quorv(f'"{windows_path(path)}"', network=network,
+                                                   user=user)
         self.assertEqual(exit_code, 0)
         self.assertFalse(window, "log mode must not show a window")
 
@@ -52,9 +53,15 @@ class LogModeTest(MachineTest):
 
 class WholeLineTest(LogModeTest):
     def test_decoded_key_line_byte_for_byte(self):
-        path = self.path("log.txt")
-        self.log(path)
-        self.assertEqual(self.read(path), decoded_line())
+        # The IP column holds the highest address, loopback included: a machine whose only
+        # adapter has 10.20.30.40 logs 127.0.0.1.
+        for network, expected in (
+                ("office", decoded_line()),
+                ("private", decoded_line(mac="02:00:5E:30:00:01", ip="127.0.0.1"))):
+            with self.subTest(network):
+                path = self.path(f"log-{network}.txt")
+                self.log(path, network=network)
+                self.assertEqual(self.read(path), expected)
 
     def test_plain_key_line_and_short_plain_key_keeps_columns(self):
         for key, expected in ((PLAIN_KEY, plain_line()),
@@ -140,8 +147,18 @@ class FileShapeTest(LogModeTest):
         for before in (b"old line\r\ncut-off", decoded_line()):
             with self.subTest(before):
                 path = self.write("log.txt", before)
-                self.machine.contend("", "append-unread", windows_path(path))
+                self.machine.contend("", "append-unread", windows_path(path), "5")
                 self.assertEqual(self.read(path), before + decoded_line())
+
+    def test_failed_read_write_open_appends_unless_the_file_is_held(self):
+        # Besides access denied (above), shares deny with an unexpected network error, an
+        # invalid parameter or network access denied; a sharing or lock violation is a holder.
+        for error, appended in ((59, True), (87, True), (65, True), (32, False), (33, False)):
+            with self.subTest(error=error):
+                path = self.write("log.txt", b"old line\r\n")
+                self.machine.contend("", "append-unread", windows_path(path), str(error))
+                self.assertEqual(self.read(path),
+                                 b"old line\r\n" + (decoded_line() if appended else b""))
 
 
 class PathTest(LogModeTest):

@@ -40,8 +40,9 @@ std::optional<std::string> ReadClipboardBytes() {
     return bytes;
 }
 
-ClipboardHeldByAnotherThread::ClipboardHeldByAnotherThread()
-    : openAttempted_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+ClipboardHeldByAnotherThread::ClipboardHeldByAnotherThread(DWORD holdMilliseconds)
+    : holdMilliseconds_(holdMilliseconds),
+      openAttempted_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       thread_(CreateThread(nullptr, 0, Hold, this, 0, nullptr)) {
     WaitForSingleObject(openAttempted_, INFINITE);
@@ -59,7 +60,7 @@ DWORD WINAPI ClipboardHeldByAnotherThread::Hold(void* holder) {
     auto* self = static_cast<ClipboardHeldByAnotherThread*>(holder);
     self->opened_ = OpenClipboard(nullptr) != FALSE;
     SetEvent(self->openAttempted_);
-    WaitForSingleObject(self->release_, INFINITE);
+    WaitForSingleObject(self->release_, self->holdMilliseconds_);
     if (self->opened_) {
         CloseClipboard();
     }

@@ -16,10 +16,11 @@ void PutClipboardText(const std::string& text);
 // All bytes of the CF_TEXT data, terminator included; nullopt when there is no CF_TEXT.
 std::optional<std::string> ReadClipboardBytes();
 
-// Keeps the clipboard open on another thread for as long as the object lives.
+// Keeps the clipboard open on another thread for as long as the object lives, or only for
+// the given time after opening it, as a program that reads it a moment would.
 class ClipboardHeldByAnotherThread {
 public:
-    ClipboardHeldByAnotherThread();
+    explicit ClipboardHeldByAnotherThread(DWORD holdMilliseconds = INFINITE);
     ~ClipboardHeldByAnotherThread();
     ClipboardHeldByAnotherThread(const ClipboardHeldByAnotherThread&) = delete;
     ClipboardHeldByAnotherThread& operator=(const ClipboardHeldByAnotherThread&) = delete;
@@ -31,6 +32,7 @@ private:
 
     // Declared in start-up order: the thread writes opened_ as soon as it runs.
     bool opened_ = false;
+    DWORD holdMilliseconds_;
     HANDLE openAttempted_;
     HANDLE release_;
     HANDLE thread_;

@@ -50,6 +50,14 @@ TEST(HandOverClipboardText, ClipboardHeldElsewhereKeepsItsContentAndTheMemoryIsF
     EXPECT_EQ(ReadClipboardBytes(), WithTerminator(kPrevious));
 }
 
+TEST(HandOverClipboardText, WaitsForAHolderThatLetsGoWithinAMoment) {
+    PutClipboardText(kPrevious);
+    ClipboardHeldByAnotherThread busy(60);
+    ASSERT_TRUE(busy.opened());
+    EXPECT_TRUE(HandOverClipboardText(TestWindow(), StageClipboardText("ABC")));
+    EXPECT_EQ(ReadClipboardBytes(), WithTerminator("ABC"));
+}
+
 TEST(CopyTextToClipboard, ClipboardHeldElsewhereKeepsItsContent) {
     PutClipboardText(kPrevious);
     {
