@@ -71,13 +71,14 @@ ensure_backports_source() {
   apt_updated=0
 }
 
-# lld and llvm: the MinGW link with delay-loading (ld.lld, llvm-dlltool).
+# lld and llvm: the MinGW link with delay-loading (ld.lld, llvm-dlltool). e2fsprogs: chattr,
+# which the tests use for a file nobody may change (Debian 13's minimal system lacks it).
 PACKAGES=(
   cmake make g++ clang clang-format googletest python3 lld llvm
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
-  iproute2 util-linux icoutils git bc
+  iproute2 util-linux e2fsprogs icoutils git bc
 )
 
 ensure_packages() {
