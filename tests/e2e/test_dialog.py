@@ -11,7 +11,7 @@ import time
 import unittest
 import xml.etree.ElementTree as ElementTree
 
-from machine import MachineTest, windows_path
+from machine import Machine, MachineTest, windows_path
 
 KEY = "NPPR9-FWDCX-D2C8J-H872K-2YT43"
 TITLE = "Windows Product Key"
@@ -188,11 +188,29 @@ class WholeWindowTest(DialogTest):
     """In a Wine desktop Wine draws the whole window, title bar and close box included."""
 
     DESKTOP = "quorv-dialog"
+    EXPLORER = r"HKCU\Software\Wine\Explorer"
+
+    def setUp(self):
+        super().setUp()
+        self.use_desktop(True)
+        self.addCleanup(self.use_desktop, False)
+
+    def use_desktop(self, on):
+        """Makes a 640x480 Wine desktop the default desktop of the machine, or no longer.
+        Wine 10 takes a desktop opened by `explorer /desktop=` in a session that knows the X
+        screen for a second monitor and centres the dialog on the screen, off the desktop; a
+        session started with the desktop as its default has that one monitor only."""
+        if on:
+            self.machine.registry([
+                Machine.set_text(self.EXPLORER, "Desktop", self.DESKTOP),
+                Machine.set_text(self.EXPLORER + r"\Desktops", self.DESKTOP, "640x480")])
+        else:
+            self.machine.registry([Machine.delete(self.EXPLORER, "Desktop")])
+        subprocess.run([self.machine.wine_run, "--stop"], check=True, timeout=60)
 
     def test_screenshot_and_the_close_box(self):
         report = self.path("session.txt")
-        process = self.start_dialog(["explorer", f"/desktop={self.DESKTOP},640x480",
-                                     self.machine.driver, "session", windows_path(report)])
+        process = self.start_dialog([self.machine.driver, "session", windows_path(report)])
         dialog = poll(lambda: self.read_report(report, "close"), timeout=90)
         self.assertTrue(dialog, "the dialog did not appear in the desktop")
         self.assertEqual((dialog["title"], dialog["caption"]), (TITLE, KEY))
