@@ -37,6 +37,20 @@ fi
 # The dialog's close box is a Marlett glyph; without the font Wine draws the letter "r".
 install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 
+# Without a display the dialog is shown in a 400x200 Wine desktop, made the prefix's default
+# desktop before the session starts: Wine 10 takes a desktop opened within a session that
+# knows the X screen (`explorer /desktop=`) for a second monitor and centres the dialog on
+# the screen, off the desktop.
+explorer='HKCU\Software\Wine\Explorer'
+if [ "$headless" = 1 ]; then
+  wine reg add "$explorer" /v Desktop /d quorv /f >/dev/null 2>&1
+  wine reg add "$explorer\\Desktops" /v quorv /d 400x200 /f >/dev/null 2>&1
+else
+  wine reg delete "$explorer" /v Desktop /f >/dev/null 2>&1 || true
+fi
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+
 echo "run: a new Wine prefix holds an all-zero product id (DigitalProductId) and no ProductKey;"
 echo "run: an all-zero id decodes to BBBBB-BBBBB-BBBBB-BBBBB-BBBBB, the key shown below"
 log=build/inventory.txt
@@ -79,8 +93,8 @@ drawn() {
 report=build/dialog-session.txt
 rm -f "$report" build/dialog.png build/dialog.previous.png
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
-QUORV_COMMAND_LINE="\"$(winpath "$exe")\"" wine explorer /desktop=quorv,400x200 \
-  build/windows/tests/e2e/quorv_driver.exe session "$(winpath "$report")" >/dev/null 2>&1 &
+QUORV_COMMAND_LINE="\"$(winpath "$exe")\"" wine build/windows/tests/e2e/quorv_driver.exe \
+  session "$(winpath "$report")" >/dev/null 2>&1 &
 deadline=$((SECONDS + 60))
 # too_late WHAT: fails the run once the dialog had its minute.
 too_late() {
