@@ -85,5 +85,7 @@ make_networks
 # start_xvfb returns only once it does.
 start_xvfb 1024x768x24
 mkdir -p "$QUORV_TESTBED_DIR"
-"$here/wine-run" --prefix
-"$@"
+# Only this script holds the lock: a Wine process that outlives the run (a service whose
+# server was killed under it) would otherwise keep the next run waiting without a word.
+"$here/wine-run" --prefix 9>&-
+"$@" 9>&-
