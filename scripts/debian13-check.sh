@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Runs the two README commands on a fresh Debian 13 (trixie) system: builds a minimal root
+# with debootstrap (when ROOT does not hold one yet), clones the committed branch into it
+# and runs the test command, then run.sh, each timed. Not part of the test command.
+# Usage (as root, on Debian 12 or 13): scripts/debian13-check.sh ROOT [BRANCH]
+# ROOT must lie outside every git tree.
+set -euo pipefail
+root=$(realpath -m "$1")
+repo=$(cd "$(dirname "$0")/.." && pwd)
+branch=${2:-$(git -C "$repo" rev-parse --abbrev-ref HEAD)}
+
+if [ ! -x "$root/usr/bin/apt-get" ]; then
+  command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null
+  mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+  mirror=${mirror:-http://deb.debian.org/debian}
+  echo "check: debootstrap trixie into $root from $mirror"
+  debootstrap --variant=minbase --include=build-essential,g++,cmake,ninja-build,git,python3,\
+googletest,libgtest-dev,libgmock-dev,clang,libclang-rt-19-dev,iproute2,file,ca-certificates,\
+procps,curl,xz-utils,util-linux,mount trixie "$root" "$mirror" >"$root.debootstrap.log" 2>&1
+fi
+
+# binfmt_misc is shared with the host. Registered here first, the host's qemu-i386 entry
+# is the one the set-up in the root finds and keeps, so both keep using the host's QEMU.
+bash "$repo/scripts/setup.sh"
+
+# `ip netns exec` remounts /sys and needs the root to be a mount point of its own.
+unmount() { umount -R "$root" 2>/dev/null || umount -lR "$root" 2>/dev/null || true; }
+trap unmount EXIT
+mountpoint -q "$root" || mount --bind "$root" "$root"
+for fs in proc dev dev/pts sys; do
+  mountpoint -q "$root/$fs" || mount --bind "/$fs" "$root/$fs"
+done
+
+rm -rf "$root/root/quorv"
+git clone -q --branch "$branch" "$repo" "$root/root/quorv"
+echo "check: $(git -C "$root/root/quorv" log -1 --format='%h %s')"
+
+# in_root COMMAND...: runs a command in the root as a new login would; each line of its
+# output is prefixed with the seconds since it started.
+in_root() {
+  local start=$SECONDS status
+  echo "check: $*"
+  chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root CI=true \
+    bash -c 'cd /root/quorv && "$@"' bash "$@" 2>&1 |
+    while IFS= read -r line; do printf '%5d %s\n' "$((SECONDS - start))" "$line"; done
+  status=${PIPESTATUS[0]}
+  echo "check: '$*' ended with $status after $((SECONDS - start)) s"
+  return "$status"
+}
+status=0
+in_root bash .ci/run || status=1
+in_root bash scripts/run.sh || status=1
+exit "$status"
