@@ -37,14 +37,14 @@ fi
 # The dialog's close box is a Marlett glyph; without the font Wine draws the letter "r".
 install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 
-# Without a display the dialog is shown in a 400x200 Wine desktop, made the prefix's default
-# desktop before the session starts: Wine 10 takes a desktop opened within a session that
-# knows the X screen (`explorer /desktop=`) for a second monitor and centres the dialog on
-# the screen, off the desktop.
+# Without a display the dialog is shown in a 640x480 Wine desktop (Wine 10 ignores a smaller
+# one), made the prefix's default desktop before the session starts: Wine 10 takes a desktop
+# opened within a session that knows the X screen (`explorer /desktop=`) for a second
+# monitor and centres the dialog on the screen, off the desktop.
 explorer='HKCU\Software\Wine\Explorer'
 if [ "$headless" = 1 ]; then
   wine reg add "$explorer" /v Desktop /d quorv /f >/dev/null 2>&1
-  wine reg add "$explorer\\Desktops" /v quorv /d 400x200 /f >/dev/null 2>&1
+  wine reg add "$explorer\\Desktops" /v quorv /d 640x480 /f >/dev/null 2>&1
 else
   wine reg delete "$explorer" /v Desktop /f >/dev/null 2>&1 || true
 fi
@@ -72,11 +72,12 @@ if [ "$headless" = 0 ]; then
   exit 0
 fi
 
-# Takes a picture of the Wine desktop's 400x200 pixels as build/dialog.png. True once it
-# shows more than the empty desktop and two pictures in a row are the same: the first
-# window of a prefix takes seconds to appear and to be drawn.
+# Takes a picture of the middle 400x200 pixels of the Wine desktop, where the dialog is
+# centred, as build/dialog.png. True once it shows more than the empty desktop and two
+# pictures in a row are the same: the first window of a prefix takes seconds to appear and
+# to be drawn.
 drawn() {
-  import -window root -crop 400x200+0+0 +repage build/dialog.png
+  import -window root -crop 400x200+120+140 +repage build/dialog.png
   local colours
   colours=$(convert build/dialog.png -format %k info:)
   if [ "$colours" -gt 4 ] && [ -f build/dialog.previous.png ] &&
