@@ -3,7 +3,8 @@
 # with debootstrap (when ROOT does not hold one yet), clones the committed branch into it
 # and runs the test command, then run.sh, each timed. Not part of the test command.
 # Usage (as root, on Debian 12 or 13): scripts/debian13-check.sh ROOT [BRANCH]
-# ROOT must lie outside every git tree.
+# ROOT must lie outside every git tree. A root made beforehand is used as it is (a Debian 12
+# one from debootstrap works the same way).
 set -euo pipefail
 root=$(realpath -m "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
