@@ -31,11 +31,10 @@ ensure_i386_architecture() {
 # to start each Wine process, so there QEMU 10 comes from bookworm-backports; Debian 13
 # has QEMU 10 itself. libclang-rt gives clang's libFuzzer and sanitizers (scripts/fuzz.sh).
 choose_release() {
-  local id codename name
-  id=$(. /etc/os-release && echo "${ID:-}")
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  local release name
+  release=$(. /etc/os-release && echo "${ID:-}/${VERSION_CODENAME:-}")
   name=$(. /etc/os-release && echo "${PRETTY_NAME:-unknown}")
-  case "$id/$codename" in
+  case "$release" in
     debian/bookworm)
       BACKPORTS=bookworm-backports
       RELEASE_PACKAGES=(libclang-rt-14-dev) ;;

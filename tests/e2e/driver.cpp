@@ -18,7 +18,7 @@
 //   about-closed            waits up to 20 s for the About box to go.
 //   tooltip                 waits up to 20 s for the key button's tooltip to show.
 //   close                   ends the key dialog's process: close command, then by force.
-//   session FILE            for a Wine desktop, where stdout is out of reach: runs
+//   session FILE            for a Wine desktop, while the caller goes on driving it: runs
 //                           QUORV_COMMAND_LINE, writes the dialog's description to FILE once
 //                           it shows (with the foreground handed to the desktop, so that a
 //                           click on its title bar draws it active), then appends "exit=N"
