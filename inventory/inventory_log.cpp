@@ -27,7 +27,8 @@ bool IsHeldByAnotherProcess(DWORD error) {
 
 // Opens (or creates) the log with the given access while excluding other writers; readers
 // are not excluded. Waits a bounded time while another process holds the file. On failure
-// the thread's last error tells why.
+// the thread's last error tells why. The platform adds SYNCHRONIZE and FILE_READ_ATTRIBUTES
+// to the access; a grant on the file must hold those too.
 HANDLE OpenLogAgainstWriters(const char* path, DWORD access) {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -140,8 +141,9 @@ bool LogInventory(const char* path) {
     CompleteInventoryRecord();
 
     // Reading and appending under one open that keeps other writers out makes the duplicate
-    // test and the append one step.
-    HANDLE file = OpenLogAgainstWriters(path, GENERIC_READ | GENERIC_WRITE);
+    // test and the append one step. It asks for exactly what the run does, so a grant of read
+    // and append data (no write data, no GENERIC_READ extras such as READ_CONTROL) suffices.
+    HANDLE file = OpenLogAgainstWriters(path, FILE_READ_DATA | FILE_APPEND_DATA);
     if (file == INVALID_HANDLE_VALUE) {
         AppendUnlessHeld(path, GetLastError());
         return true;

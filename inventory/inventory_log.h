@@ -10,14 +10,14 @@ bool RunLogModeIfRequested();
 void CompleteInventoryRecord();
 
 // Completes the record and appends it to the file at path unless an equal line is there; a
-// file that may be written but not read gets it unseen. Failures are silent; always true.
+// file that may be appended to but not read gets it unseen. Failures are silent; always true.
 bool LogInventory(const char* path);
 
-// Appends the record as one whole line to a log that may be written but not read: nothing
+// Appends the record as one whole line to a log that may be appended to but not read: nothing
 // is read, so there is no duplicate test and no line feed for a cut-off last line. Waits
 // for other writers like LogInventory.
 void AppendToUnreadableLog(const char* path);
 
-// After the read-write open of the log failed with openError: appends the record unseen
+// After the read-and-append open of the log failed with openError: appends the record unseen
 // unless another process holds the file (sharing or lock violation after the wait).
 void AppendUnlessHeld(const char* path, DWORD openError);

@@ -5,6 +5,7 @@ The office network of the test machine gives the first Ethernet adapter
 """
 import filecmp
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -159,6 +160,23 @@ class FileShapeTest(LogModeTest):
                 self.machine.contend("", "append-unread", windows_path(path), str(error))
                 self.assertEqual(self.read(path),
                                  b"old line\r\n" + (decoded_line() if appended else b""))
+
+
+class RightsTest(LogModeTest):
+    def test_one_open_asks_only_to_read_and_append(self):
+        # Wine enforces no rights, but its file trace shows what each open asks for: read and
+        # append data plus the synchronize and read-attributes rights every open adds, other
+        # writers kept out, the file opened or created. A grant of exactly that must do.
+        for name, content in (("new.txt", None), ("logged.txt", decoded_line()),
+                              ("cut-off.txt", b"half a li")):
+            with self.subTest(name):
+                path = self.path(name) if content is None else self.write(name, content)
+                result = self.machine.wine(self.machine.exe, windows_path(path),
+                                           env={"WINEDEBUG": "trace+file"})
+                self.assertEqual(result.returncode, 0)
+                opens = re.findall(r"NtCreateFile handle=\S+ access=(\w+) name=\S*" + name +
+                                   r"\S* .* sharing=(\w+) disp=(\d+)", result.stdout)
+                self.assertEqual(opens, [("00100085", "00000001", "3")])
 
 
 class PathTest(LogModeTest):
