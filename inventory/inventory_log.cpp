@@ -42,6 +42,18 @@ HANDLE OpenLogAgainstWriters(const char* path, DWORD access) {
     }
 }
 
+// True when the log exists and this user may read it. Shares every access, so only missing
+// rights (or a failing path or network) refuse it, never another process.
+bool IsReadable(const char* path) {
+    HANDLE file = CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
 // True when the file has bytes and the last one is not a line feed: an earlier line was
 // cut off or edited by hand, and the next line must not run into it.
 bool EndsInsideALine(HANDLE file) {
@@ -120,11 +132,13 @@ void AppendToUnreadableLog(const char* path) {
     fclose(log);
 }
 
-void AppendUnlessHeld(const char* path, DWORD openError) {
-    // A run or reader that kept the file past the wait holds it still; the line comes at the
-    // next logon. Any other failure may be a share that lets users append but not read, and
-    // some SMB client and server pairs report that denial as another error than access denied.
-    if (!IsHeldByAnotherProcess(openError)) {
+void AppendUnseenIfUnreadable(const char* path, DWORD openError) {
+    // A run or reader that kept the file past the wait holds it still, and a log this user may
+    // read failed for a passing reason (a network fault, say): appending unseen there could
+    // repeat a logged line or run into a cut-off one, so the line comes at the next logon.
+    // Error codes cannot tell the rest apart (some SMB client and server pairs report a denial
+    // as another error than access denied), so the log is tried for reading instead.
+    if (!IsHeldByAnotherProcess(openError) && !IsReadable(path)) {
         AppendToUnreadableLog(path);
     }
 }
@@ -145,7 +159,7 @@ bool LogInventory(const char* path) {
     // and append data (no write data, no GENERIC_READ extras such as READ_CONTROL) suffices.
     HANDLE file = OpenLogAgainstWriters(path, FILE_READ_DATA | FILE_APPEND_DATA);
     if (file == INVALID_HANDLE_VALUE) {
-        AppendUnlessHeld(path, GetLastError());
+        AppendUnseenIfUnreadable(path, GetLastError());
         return true;
     }
     const bool endPreviousLine = EndsInsideALine(file);

@@ -19,5 +19,6 @@ bool LogInventory(const char* path);
 void AppendToUnreadableLog(const char* path);
 
 // After the read-and-append open of the log failed with openError: appends the record unseen
-// unless another process holds the file (sharing or lock violation after the wait).
-void AppendUnlessHeld(const char* path, DWORD openError);
+// unless another process holds the file (sharing or lock violation after the wait) or the
+// log can be read, when the line waits for the next run.
+void AppendUnseenIfUnreadable(const char* path, DWORD openError);

@@ -9,10 +9,10 @@
 //   log_contender machine I PATH
 //                               logs to PATH with log mode's own code, as a machine whose
 //                               key is "MA<III>-...".
-//   log_contender append-unread PATH ERROR
-//                               goes on as a run does after its read-write open of PATH
-//                               failed with ERROR, while holding PATH so that no open for
-//                               reading succeeds; prints "done".
+//   log_contender fallback PATH ERROR readable|unreadable
+//                               goes on as a run does after its read-and-append open of PATH
+//                               failed with ERROR; "unreadable" holds PATH meanwhile so that
+//                               no open for reading succeeds; prints "done".
 //   log_contender hold PATH MS  keeps PATH open for writing while one run starts, lets go
 //                               after MS milliseconds; prints "waiting=1|0 exit=N", where
 //                               waiting tells whether the run was still going on then.
@@ -126,17 +126,19 @@ int LogAsMachine(int index, const char* path) {
 
 // A share that hides the log from users refuses them reads; holding the file for reading
 // without sharing reads refuses every other open for reading the same way.
-int AppendUnread(const char* path, DWORD openError) {
-    HANDLE reader =
-        CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+int FallBack(const char* path, DWORD openError, bool readable) {
+    HANDLE reader = readable ? nullptr
+                             : CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr);
     if (reader == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "cannot hold %s: %lu\n", path, GetLastError());
         return 102;
     }
     AcquireProductKey();
     CompleteInventoryRecord();
-    AppendUnlessHeld(path, openError);
-    CloseHandle(reader);
+    AppendUnseenIfUnreadable(path, openError);
+    if (reader != nullptr)
+        CloseHandle(reader);
     printf("done\n");
     return 0;
 }
@@ -154,13 +156,14 @@ int main(int argc, char** argv) {
         return RaceMachines(atoi(argv[2]), argv[3]);
     if (argc == 4 && strcmp(argv[1], "machine") == 0)
         return LogAsMachine(atoi(argv[2]), argv[3]);
-    if (argc == 4 && strcmp(argv[1], "append-unread") == 0)
-        return AppendUnread(argv[2], static_cast<DWORD>(atoi(argv[3])));
+    if (argc == 5 && strcmp(argv[1], "fallback") == 0)
+        return FallBack(argv[2], static_cast<DWORD>(atoi(argv[3])),
+                        strcmp(argv[4], "readable") == 0);
     if (argc == 4 && strcmp(argv[1], "hold") == 0) {
         return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])));
     }
     fprintf(stderr,
             "usage: log_contender race N | race-machines N PATH | machine I PATH | "
-            "append-unread PATH ERROR | hold PATH MS\n");
+            "fallback PATH ERROR readable|unreadable | hold PATH MS\n");
     return 2;
 }

@@ -148,16 +148,20 @@ class FileShapeTest(LogModeTest):
         for before in (b"old line\r\ncut-off", decoded_line()):
             with self.subTest(before):
                 path = self.write("log.txt", before)
-                self.machine.contend("", "append-unread", windows_path(path), "5")
+                self.machine.contend("", "fallback", windows_path(path), "5", "unreadable")
                 self.assertEqual(self.read(path), before + decoded_line())
 
-    def test_failed_read_write_open_appends_unless_the_file_is_held(self):
+    def test_failed_open_appends_only_to_an_unreadable_log_nobody_holds(self):
         # Besides access denied (above), shares deny with an unexpected network error, an
         # invalid parameter or network access denied; a sharing or lock violation is a holder.
-        for error, appended in ((59, True), (87, True), (65, True), (32, False), (33, False)):
-            with self.subTest(error=error):
+        # A log that can still be read failed for a passing reason and gets its line later.
+        for error, readable, appended in (
+                (59, "unreadable", True), (87, "unreadable", True), (65, "unreadable", True),
+                (32, "unreadable", False), (33, "unreadable", False), (5, "readable", False),
+                (59, "readable", False), (65, "readable", False)):
+            with self.subTest(error=error, log=readable):
                 path = self.write("log.txt", b"old line\r\n")
-                self.machine.contend("", "append-unread", windows_path(path), str(error))
+                self.machine.contend("", "fallback", windows_path(path), str(error), readable)
                 self.assertEqual(self.read(path),
                                  b"old line\r\n" + (decoded_line() if appended else b""))
 
