@@ -72,12 +72,14 @@ ensure_backports_source() {
 
 # lld and llvm: the MinGW link with delay-loading (ld.lld, llvm-dlltool). e2fsprogs: chattr,
 # which the tests use for a file nobody may change (Debian 13's minimal system lacks it).
+# samba and the rest of the last line: the SMB server and clients of the log's rights test.
 PACKAGES=(
   cmake make g++ clang clang-format googletest python3 lld llvm
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
   iproute2 util-linux e2fsprogs icoutils git bc
+  samba samba-vfs-modules smbclient python3-impacket
 )
 
 ensure_packages() {
@@ -89,7 +91,17 @@ ensure_packages() {
     apt_update_once
     log "installing ${missing[*]}"
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    [[ " ${missing[*]} " == *" samba "* ]] && stop_system_samba
   fi
+  return 0
+}
+
+# The tests start their own smbd in a namespace of their own. Where systemd runs, installing
+# samba also starts a file server for the whole network; one this set-up brought is stopped.
+stop_system_samba() {
+  [ -d /run/systemd/system ] || return 0
+  log "stopping and disabling the system's smbd and nmbd, which installing samba started"
+  systemctl disable --now smbd nmbd >/dev/null 2>&1 || true
 }
 
 ensure_qemu_10() {

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Runs a command beside a real SMB server that enforces NT ACLs itself: smbd in a network
+# namespace of its own, listening on 127.0.0.1:445 there, standalone, with one share
+# "inventory" whose ACLs smbd stores and checks (acl_xattr) instead of mapping them to Unix
+# permissions. Everything the server keeps lives in WORK_DIR, made anew each run. The
+# command runs in the same namespace and finds the server through these variables:
+#   QUORV_SMB_CONF            the server's configuration, for the client tools
+#   QUORV_SMB_ADMIN           a local admin, who acts as root on the share
+#   QUORV_SMB_USER            a plain user
+#   QUORV_SMB_USER_SID        the plain user's SID
+#   QUORV_SMB_PASSWORD        the password of both
+# The server is stopped and the namespace removed when the command ends, however it ends.
+# Usage: tests/smb/smb_server.sh WORK_DIR COMMAND [ARG...]
+set -euo pipefail
+
+work=$(realpath -m "$1")
+shift
+admin=quorvadmin
+user=quorvuser
+password=Quorv-test-7
+ns=quorv-smb-$$
+conf=$work/smb.conf
+share=$work/share
+
+fail() {
+  echo "smb_server: $*" >&2
+  exit 1
+}
+
+for tool in smbd smbpasswd pdbedit smbcacls; do
+  command -v "$tool" >/dev/null ||
+    fail "$tool is missing; bash scripts/setup.sh installs samba, samba-vfs-modules and smbclient"
+done
+/usr/bin/python3 -c 'import impacket' 2>/dev/null ||
+  fail "Debian's /usr/bin/python3 has no impacket; bash scripts/setup.sh installs python3-impacket"
+
+stop() {
+  local pids
+  pids=$(ip netns pids "$ns" 2>/dev/null || true)
+  if [ -n "$pids" ]; then
+    kill $pids 2>/dev/null || true
+    sleep 0.5
+    kill -9 $(ip netns pids "$ns" 2>/dev/null) 2>/dev/null || true
+  fi
+  ip netns del "$ns" 2>/dev/null || true
+}
+trap stop EXIT
+
+rm -rf "$work"
+mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log} "$share"
+# The share's ACLs decide who may do what; the Unix mode must let every user through.
+chmod 0777 "$share"
+
+cat >"$conf" <<CONF
+[global]
+  server role = standalone server
+  smb ports = 445
+  interfaces = 127.0.0.1
+  bind interfaces only = yes
+  disable netbios = yes
+  load printers = no
+  printing = bsd
+  printcap name = /dev/null
+  disable spoolss = yes
+  private dir = $work/private
+  lock directory = $work/lock
+  state directory = $work/state
+  cache directory = $work/cache
+  pid directory = $work/run
+  ncalrpc dir = $work/ncalrpc
+  log file = $work/log/smbd.log
+  passdb backend = tdbsam:$work/private/passdb.tdb
+
+[inventory]
+  path = $share
+  read only = no
+  vfs objects = acl_xattr
+  acl_xattr:ignore system acls = yes
+  admin users = $admin
+CONF
+
+for name in "$admin" "$user"; do
+  id -u "$name" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$name"
+  printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$conf" -s -a "$name" >/dev/null
+done
+setpriv --reuid="$user" --regid="$user" --clear-groups test -w "$share" ||
+  fail "the user $user cannot reach $share; every folder above it must let others through (o+x)"
+user_sid=$(pdbedit -s "$conf" -L -v "$user" | sed -n 's/^User SID: *//p')
+[ -n "$user_sid" ] || fail "pdbedit gave no SID for $user"
+
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+ip netns exec "$ns" smbd -s "$conf" -D
+for _ in $(seq 100); do
+  ip netns exec "$ns" ss -Hltn 'sport = :445' | grep -q . && break
+  sleep 0.1
+done
+ip netns exec "$ns" ss -Hltn 'sport = :445' | grep -q . ||
+  fail "smbd is not listening on 127.0.0.1:445 after 10 s; see $work/log/smbd.log"
+
+ip netns exec "$ns" env QUORV_SMB_CONF="$conf" QUORV_SMB_ADMIN="$admin" \
+  QUORV_SMB_USER="$user" QUORV_SMB_USER_SID="$user_sid" QUORV_SMB_PASSWORD="$password" "$@"
