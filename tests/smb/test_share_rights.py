@@ -88,9 +88,9 @@ class Share:
         self.connection, self.tree = connect(user)
 
     def open(self, access, share_mode=SHARE_READ, disposition=FILE_OPEN, path=LOG):
-        return self.connection.createFile(self.tree, path, desiredAccess=access | ADDED_BY_CREATEFILE,
-                                          shareMode=share_mode, creationDisposition=disposition,
-                                          creationOption=FILE_NON_DIRECTORY_FILE)
+        return self.connection.createFile(
+            self.tree, path, desiredAccess=access | ADDED_BY_CREATEFILE, shareMode=share_mode,
+            creationDisposition=disposition, creationOption=FILE_NON_DIRECTORY_FILE)
 
     def close(self, fid):
         self.connection.closeFile(self.tree, fid)
@@ -140,12 +140,12 @@ class Share:
 #  and the log's bytes afterwards when the action changes them).
 READ_APPEND = FILE_READ_DATA | FILE_APPEND_DATA
 CLAIMS = [
-    ("a run opens the log to read and append", lambda s: s.opens(READ_APPEND, disposition=FILE_OPEN_IF),
-     OK, DENIED, None),
+    ("a run opens the log to read and append",
+     lambda s: s.opens(READ_APPEND, disposition=FILE_OPEN_IF), OK, DENIED, None),
     ("a failed run then tries to read only", lambda s: s.opens(FILE_READ_DATA, SHARE_READ_WRITE),
      OK, DENIED, None),
-    ("a run opens it to append only", lambda s: s.opens(FILE_APPEND_DATA, disposition=FILE_OPEN_IF),
-     OK, OK, None),
+    ("a run opens it to append only",
+     lambda s: s.opens(FILE_APPEND_DATA, disposition=FILE_OPEN_IF), OK, OK, None),
     ("read and write, as runs once asked", lambda s: s.opens(GENERIC_READ | GENERIC_WRITE),
      DENIED, DENIED, None),
     ("GENERIC_READ asks for more than reading data",
@@ -180,7 +180,8 @@ class ShareRightsTest(unittest.TestCase):
         cls.grants = guide_grants()
         cls.admin = Share(os.environ["QUORV_SMB_ADMIN"])
         cls.user = Share(os.environ["QUORV_SMB_USER"])
-        fid = cls.admin.connection.createFile(cls.admin.tree, FOLDER, creationOption=FILE_DIRECTORY_FILE,
+        fid = cls.admin.connection.createFile(cls.admin.tree, FOLDER,
+                                              creationOption=FILE_DIRECTORY_FILE,
                                               creationDisposition=FILE_CREATE)
         cls.admin.close(fid)
         cls.smbcacls(FOLDER, "--set", smbcacls_entries(cls.grants["folder"]))
@@ -193,9 +194,11 @@ class ShareRightsTest(unittest.TestCase):
 
     @staticmethod
     def smbcacls(path, *arguments):
-        subprocess.run(["smbcacls", "-s", os.environ["QUORV_SMB_CONF"], f"//{HOST}/{SHARE}", path,
-                        "-U", f"{os.environ['QUORV_SMB_ADMIN']}%{os.environ['QUORV_SMB_PASSWORD']}",
-                        "--numeric", *arguments], check=True, capture_output=True)
+        account = f"{os.environ['QUORV_SMB_ADMIN']}%{os.environ['QUORV_SMB_PASSWORD']}"
+        result = subprocess.run(["smbcacls", "-s", os.environ["QUORV_SMB_CONF"], f"//{HOST}/{SHARE}",
+                                 path, "-U", account, "--numeric", *arguments],
+                                capture_output=True, text=True)
+        assert result.returncode == 0, f"smbcacls {path} {arguments}: {result.stdout}{result.stderr}"
 
     def new_log(self, grant):
         """A log holding OLD, made by the admin, with the guide's users' grant added."""
