@@ -1,5 +1,16 @@
 # Compiler and linker flags in one place.
 
+# quorv_find_tool(VARIABLE PACKAGE NAME...): finds a program, or stops the configuration
+# with the Debian package to install.
+function(quorv_find_tool variable package)
+    find_program(${variable} NAMES ${ARGN})
+    if(NOT ${variable})
+        list(GET ARGN 0 name)
+        message(FATAL_ERROR "${name} not found: install the Debian package ${package}"
+                            " (scripts/setup.sh does)")
+    endif()
+endfunction()
+
 # Product code: every warning is an error.
 set(QUORV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror)
 
@@ -22,7 +33,7 @@ if(WIN32)
     # Every program is linked by lld, which delay-loads DLLs by itself (delay_load.cmake).
     # Debian's cross GCC ignores -fuse-ld=lld and quietly keeps GNU ld; a specs file that
     # names the linker makes GCC run lld, and fail when it is not there.
-    find_program(QUORV_LLD NAMES ld.lld ld.lld-19 ld.lld-14 REQUIRED)
+    quorv_find_tool(QUORV_LLD lld ld.lld ld.lld-19 ld.lld-14)
     file(WRITE ${CMAKE_BINARY_DIR}/lld.specs "*linker:\n${QUORV_LLD}\n")
     add_link_options(-specs=${CMAKE_BINARY_DIR}/lld.specs)
 else()

@@ -5,19 +5,24 @@
 # lld does it (--delayload), but only through short import libraries: it silently leaves
 # the long-format ones Debian's MinGW ships as ordinary imports. So each DLL gets one from
 # llvm-dlltool, linked ahead of the ordinary one. The thunks' helper comes from libmingwex.
-find_program(QUORV_NM NAMES i686-w64-mingw32-nm REQUIRED)
-find_program(QUORV_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-19 llvm-dlltool-14 REQUIRED)
+quorv_find_tool(QUORV_NM binutils-mingw-w64-i686 i686-w64-mingw32-nm)
+quorv_find_tool(QUORV_LLVM_DLLTOOL llvm llvm-dlltool llvm-dlltool-19 llvm-dlltool-14)
 
 # quorv_delay_load(TARGET DLL...): TARGET loads the DLLs (given without ".dll") on first use.
 function(quorv_delay_load target)
     foreach(dll ${ARGN})
         set(library ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
         if(NOT TARGET quorv_delay_${dll})
-            find_library(QUORV_IMPORT_LIBRARY_${dll} NAMES ${dll} REQUIRED)
+            find_library(QUORV_IMPORT_LIBRARY_${dll} NAMES ${dll})
+            if(NOT QUORV_IMPORT_LIBRARY_${dll})
+                message(FATAL_ERROR "MinGW's import library lib${dll}.a not found: install the"
+                                    " Debian package mingw-w64-i686-dev (scripts/setup.sh does)")
+            endif()
             add_custom_command(OUTPUT ${library}
                 COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/delay_import_library.sh ${QUORV_NM}
                         ${QUORV_LLVM_DLLTOOL} ${QUORV_IMPORT_LIBRARY_${dll}} ${dll}.dll ${library}
                 DEPENDS ${PROJECT_SOURCE_DIR}/cmake/delay_import_library.sh
+                        ${QUORV_IMPORT_LIBRARY_${dll}} ${QUORV_NM} ${QUORV_LLVM_DLLTOOL}
                 COMMENT "Making the short import library of ${dll}.dll")
             add_custom_target(quorv_delay_${dll} DEPENDS ${library})
         endif()

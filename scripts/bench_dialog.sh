@@ -44,14 +44,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return 0;
 }
 CPP
-i686-w64-mingw32-windres "$work/empty_dialog.rc" -O coff -o "$work/empty_dialog.res.o"
-i686-w64-mingw32-g++-posix -Os -mwindows -static -s -Wl,--gc-sections \
+quietly "building the empty dialog's resources" \
+  i686-w64-mingw32-windres "$work/empty_dialog.rc" -O coff -o "$work/empty_dialog.res.o"
+quietly "building the empty dialog" i686-w64-mingw32-g++-posix -Os -mwindows -static -s -Wl,--gc-sections \
   "$work/empty_dialog.cpp" "$work/empty_dialog.res.o" -o "$work/empty_dialog.exe"
 
 quorv=$(winpath "$build/quorv.exe")
 empty=$(winpath "$work/empty_dialog.exe")
 driver=$build/tests/e2e/quorv_driver.exe
-USER=alice scripts/wine-run "$driver" time-to-window 1 "$quorv" "$empty" >/dev/null
+quietly "the warm-up start of both dialogs" \
+  env USER=alice scripts/wine-run "$driver" time-to-window 1 "$quorv" "$empty"
 USER=alice scripts/wine-run "$driver" time-to-window "$runs" "$quorv" "$empty" | tr -d '\r' \
   >"$work/times.txt"
 

@@ -22,7 +22,8 @@ winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 exe=$(winpath "$build/quorv.exe")
 # The test machine's own line, for the logs that already hold it.
 rm -f "$work/own.txt"
-USER=alice scripts/wine-run "$build/quorv.exe" "$(winpath "$work/own.txt")" >/dev/null
+quietly "log mode of quorv.exe" env USER=alice scripts/wine-run "$build/quorv.exe" \
+  "$(winpath "$work/own.txt")"
 [ -s "$work/own.txt" ] || { echo "benchmark: log mode wrote no line" >&2; exit 1; }
 
 python3 - "$work" <<'PY'

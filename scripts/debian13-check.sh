@@ -10,14 +10,23 @@ root=$(realpath -m "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
 branch=${2:-$(git -C "$repo" rev-parse --abbrev-ref HEAD)}
 
+# debootstrap removes its work folder ROOT/debootstrap when it has finished.
+if [ -d "$root/debootstrap" ]; then
+  echo "check: $root is a root that debootstrap did not finish (see $root.debootstrap.log);" \
+    "unmount what is mounted under it (umount -R $root), remove it and run again" >&2
+  exit 1
+fi
 if [ ! -x "$root/usr/bin/apt-get" ]; then
-  command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null
-  mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+  command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null ||
+    { echo "check: could not install debootstrap (apt-get's messages are above)" >&2; exit 1; }
+  mirror=$(awk '/^URIs:/ && $2 !~ /security\.debian\.org|debian-security/ {print $2; exit}' \
+    /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
   mirror=${mirror:-http://deb.debian.org/debian}
   echo "check: debootstrap trixie into $root from $mirror"
   debootstrap --variant=minbase --include=build-essential,g++,cmake,ninja-build,git,python3,\
 googletest,libgtest-dev,libgmock-dev,clang,libclang-rt-19-dev,iproute2,file,ca-certificates,\
-procps,curl,xz-utils,util-linux,mount trixie "$root" "$mirror" >"$root.debootstrap.log" 2>&1
+procps,curl,xz-utils,util-linux,mount trixie "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
+    { tail -n 20 "$root.debootstrap.log"; echo "check: debootstrap failed (log: $root.debootstrap.log)" >&2; exit 1; }
 fi
 
 # binfmt_misc is shared with the host. Registered here first, the host's qemu-i386 entry

@@ -5,9 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
+source scripts/common.sh
 bash scripts/setup.sh
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j"$(nproc)" >/dev/null
+build . fuzz
 for target in command_line_fuzzer log_line_fuzzer; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"

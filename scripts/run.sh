@@ -6,9 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source scripts/common.sh
 bash scripts/setup.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$(nproc)" --target quorv quorv_driver >/dev/null
+build . windows --target quorv quorv_driver
 
 export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 exe=build/windows/quorv.exe
@@ -30,9 +30,16 @@ else
   headless=0
 fi
 
+# A prefix whose creation a killed run cut short is made again from scratch.
+if [ -f "$WINEPREFIX.creating" ]; then
+  echo "run: removing the Wine prefix $WINEPREFIX that a killed run left unfinished"
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "run: creating the Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  touch "$WINEPREFIX.creating"
+  quietly "creating the Wine prefix $WINEPREFIX (wineboot -i)" wineboot -i
+  rm "$WINEPREFIX.creating"
 fi
 # The dialog's close box is a Marlett glyph; without the font Wine draws the letter "r".
 install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
@@ -43,8 +50,8 @@ install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows
 # monitor and centres the dialog on the screen, off the desktop.
 explorer='HKCU\Software\Wine\Explorer'
 if [ "$headless" = 1 ]; then
-  wine reg add "$explorer" /v Desktop /d quorv /f >/dev/null 2>&1
-  wine reg add "$explorer\\Desktops" /v quorv /d 640x480 /f >/dev/null 2>&1
+  quietly "making quorv the default Wine desktop" wine reg add "$explorer" /v Desktop /d quorv /f
+  quietly "sizing the Wine desktop" wine reg add "$explorer\\Desktops" /v quorv /d 640x480 /f
 else
   wine reg delete "$explorer" /v Desktop /f >/dev/null 2>&1 || true
 fi
@@ -55,7 +62,7 @@ echo "run: a new Wine prefix holds an all-zero product id (DigitalProductId) and
 echo "run: an all-zero id decodes to BBBBB-BBBBB-BBBBB-BBBBB-BBBBB, the key shown below"
 log=build/inventory.txt
 size_before=$(stat -c %s "$log" 2>/dev/null || echo 0)
-wine "$exe" "$log"
+wine "$exe" "$log" || { echo "run: log mode ended with exit code $?" >&2; exit 1; }
 if [ "$(stat -c %s "$log" 2>/dev/null || echo 0)" -gt "$size_before" ]; then
   echo "run: log mode appended a line to $log:"
 elif [ -f "$log" ]; then
@@ -77,7 +84,8 @@ fi
 # pictures in a row are the same: the first window of a prefix takes seconds to appear and
 # to be drawn.
 drawn() {
-  import -window root -crop 400x200+120+140 +repage build/dialog.png
+  import -window root -crop "400x200+$((X + (WIDTH - 400) / 2))+$((Y + (HEIGHT - 200) / 2))" \
+    +repage build/dialog.png || { echo "run: no picture of display $DISPLAY (import)" >&2; exit 1; }
   local colours
   colours=$(convert build/dialog.png -format %k info:)
   if [ "$colours" -gt 4 ] && [ -f build/dialog.previous.png ] &&
@@ -95,21 +103,35 @@ report=build/dialog-session.txt
 rm -f "$report" build/dialog.png build/dialog.previous.png
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }
 QUORV_COMMAND_LINE="\"$(winpath "$exe")\"" wine build/windows/tests/e2e/quorv_driver.exe \
-  session "$(winpath "$report")" >/dev/null 2>&1 &
+  session "$(winpath "$report")" >build/dialog-driver.txt 2>&1 &
+driver=$!
 deadline=$((SECONDS + 60))
-# too_late WHAT: fails the run once the dialog had its minute.
+# too_late WHAT: fails the run once the dialog had its minute, or at once when the driver
+# could not start quorv.exe or has ended.
 too_late() {
-  if [ "$SECONDS" -ge "$deadline" ] || grep -qs '^dialog=none' "$report"; then
+  if grep -qs '^error=' "$report"; then
+    echo "run: the test driver could not start quorv.exe: $(sed -n 's/^error=//p' "$report")" >&2
+    exit 1
+  elif ! kill -0 "$driver" 2>/dev/null; then
+    echo "run: the dialog session ended before the key dialog was $1:" \
+      "$(cat "$report" build/dialog-driver.txt 2>/dev/null | tr '\r\n' '  ')" >&2
+    exit 1
+  elif [ "$SECONDS" -ge "$deadline" ] || grep -qs '^dialog=none' "$report"; then
     echo "run: the key dialog was not $1 within 60 s; no picture saved" >&2
     exit 1
   fi
   sleep 0.2
 }
 until grep -qs '^caption=' "$report"; do too_late shown; done
+# The Wine desktop's place on the X screen (X, Y, WIDTH, HEIGHT), as the dialog test measures it.
+desktop=$(xdotool search --limit 1 --name "^quorv - Wine desktop") ||
+  { echo "run: no window \"quorv - Wine desktop\" on display $DISPLAY (xdotool search)" >&2; exit 1; }
+geometry=$(xdotool getwindowgeometry --shell "$desktop") ||
+  { echo "run: no geometry of the Wine desktop window $desktop (xdotool)" >&2; exit 1; }
+eval "$(grep -E '^(X|Y|WIDTH|HEIGHT)=[0-9]+$' <<<"$geometry")"
 IFS=, read -r left top _ < <(sed -n 's/^window=//p' "$report")
-xdotool mousemove $((left + 40)) $((top + 10)) click 1
+xdotool mousemove $((X + left + 40)) $((Y + top + 10)) click 1
 until drawn; do too_late drawn; done
 rm -f build/dialog.previous.png
-desktop=$(xdotool search --name "^quorv - Wine desktop" | head -n1)
 echo "run: the key dialog, as shown, is in build/dialog.png; closing it"
 xdotool key --window "$desktop" Escape

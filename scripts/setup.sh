@@ -14,7 +14,7 @@ apt_updated=0
 apt_update_once() {
   if [ "$apt_updated" = 0 ]; then
     log "apt-get update"
-    apt-get update -qq
+    apt-get update -qq || { echo "setup: apt-get update failed; check the network and the apt sources" >&2; exit 1; }
     apt_updated=1
   fi
 }
@@ -32,6 +32,11 @@ ensure_i386_architecture() {
 # has QEMU 10 itself. libclang-rt gives clang's libFuzzer and sanitizers (scripts/fuzz.sh).
 choose_release() {
   local release name
+  if [ ! -r /etc/os-release ]; then
+    echo "setup: /etc/os-release is missing, so the release is unknown; this script sets up" \
+      "Debian 12 (bookworm) and Debian 13 (trixie) only" >&2
+    exit 1
+  fi
   release=$(. /etc/os-release && echo "${ID:-}/${VERSION_CODENAME:-}")
   name=$(. /etc/os-release && echo "${PRETTY_NAME:-unknown}")
   case "$release" in
@@ -48,13 +53,16 @@ choose_release() {
   esac
 }
 
-# The mirror the machine already uses: deb822 sources (cloud images) or sources.list.
+# The mirror the machine already uses: deb822 sources (cloud images) or sources.list. The
+# security archive (security.debian.org, debian-security) has no backports.
 debian_mirror() {
+  local security='security\.debian\.org|debian-security'
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources
+    awk -v skip="$security" '/^URIs:/ && $2 !~ skip {print $2; exit}' \
+      /etc/apt/sources.list.d/debian.sources
   else
-    awk '$1 == "deb" { for (i = 2; i <= NF; i++) if ($i ~ /^https?:/) { print $i; exit } }' \
-      /etc/apt/sources.list
+    awk -v skip="$security" '$1 == "deb" { for (i = 2; i <= NF; i++)
+      if ($i ~ /^https?:/ && $i !~ skip) { print $i; exit } }' /etc/apt/sources.list
   fi
 }
 
@@ -90,7 +98,8 @@ ensure_packages() {
   if [ "${#missing[@]}" -gt 0 ]; then
     apt_update_once
     log "installing ${missing[*]}"
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+      { echo "setup: apt-get could not install ${missing[*]} (its messages are above)" >&2; exit 1; }
     [[ " ${missing[*]} " == *" samba "* ]] && stop_system_samba
   fi
   return 0
@@ -116,7 +125,8 @@ ensure_qemu_10() {
   fi
   apt_update_once
   log "installing qemu-user-static from $BACKPORTS"
-  apt-get install -y -qq --no-install-recommends -t "$BACKPORTS" qemu-user-static >/dev/null
+  apt-get install -y -qq --no-install-recommends -t "$BACKPORTS" qemu-user-static >/dev/null ||
+    { echo "setup: apt-get could not install qemu-user-static from $BACKPORTS" >&2; exit 1; }
 }
 
 # The kernel refuses 32-bit x86 code, and Debian does not register i386 on an x86_64
@@ -125,7 +135,8 @@ ensure_binfmt_i386() {
   local dir=/proc/sys/fs/binfmt_misc
   if [ ! -e "$dir/register" ]; then
     log "mounting binfmt_misc"
-    mount -t binfmt_misc binfmt_misc "$dir"
+    mount -t binfmt_misc binfmt_misc "$dir" ||
+      { echo "setup: cannot mount binfmt_misc at $dir; run on a machine or privileged container" >&2; exit 1; }
   fi
   if [ -e "$dir/qemu-i386" ]; then
     grep -q '^interpreter /usr/bin/qemu-i386-static$' "$dir/qemu-i386" &&
@@ -135,7 +146,7 @@ ensure_binfmt_i386() {
   fi
   log "registering qemu-i386 for 32-bit x86 programs"
   printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' \
-    >"$dir/register"
+    >"$dir/register" || { echo "setup: the kernel refused the qemu-i386 binfmt entry" >&2; exit 1; }
 }
 
 choose_release

@@ -6,26 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-jobs=$(nproc)
-build_log=$PWD/build/build.log
-mkdir -p build
+source scripts/common.sh
 
 bash scripts/setup.sh
-
-# build TREE PRESET [BUILD_ARG...]: configures and builds a preset of the tree at TREE.
-# Build output goes to a log, shown only when the build fails.
-build() {
-  local tree=$1 preset=$2
-  shift 2
-  echo "build: $preset in $tree"
-  if ! (cd "$tree" && cmake --preset "$preset" && cmake --build --preset "$preset" -j"$jobs" "$@") \
-      >>"$build_log" 2>&1; then
-    tail -n 60 "$build_log"
-    echo "build: $preset in $tree failed (whole log: $build_log)" >&2
-    exit 1
-  fi
-}
-: >"$build_log"
 build . native
 build . windows
 
@@ -47,6 +30,8 @@ fi
 
 echo "== native unit tests"
 ctest --preset native --progress || status=1
+echo "== the test bed's X server does not hold its lock"
+scripts/testbed.sh build/windows bash tests/testbed_lock_check.sh || status=1
 echo "== Windows-side and end-to-end tests under Wine"
 scripts/testbed.sh build/windows ctest --preset windows || status=1
 exit "$status"

@@ -19,8 +19,17 @@ source "$here/xvfb.sh"
 
 # One test machine per build tree at a time: runs share the prefix and its wineserver.
 mkdir -p "$build_dir"
-exec 9>"$build_dir/testbed.lock"
-flock 9
+lock=$build_dir/testbed.lock
+exec 9>"$lock"
+if ! flock -n 9; then
+  holders=""
+  for pid in $(exec 9>&-; find /proc/[0-9]*/fd -lname "$lock" 2>/dev/null | cut -d/ -f3 | sort -un); do
+    [ "$pid" = $$ ] || holders+=" $pid ($(cat "/proc/$pid/comm" 2>/dev/null))"
+  done
+  echo "testbed: waiting for another run of the test bed on $build_dir to end: it holds" \
+    "$lock (open in:${holders:- no process seen})" >&2
+  flock 9
+fi
 
 run_id=$$
 export QUORV_NETNS_OFFICE="quorv-office-$run_id"
@@ -38,6 +47,17 @@ export WINEARCH=win64
 # and file names then reaches Windows programs in code page 1252, as on an English Windows.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 xvfb_pid=""
+# What a run makes that outlives it when it is killed (its X server, its network
+# namespaces) is noted here as it is made; the next run ends what it finds.
+leftovers=$build_dir/testbed.leftovers
+while read -r kind name start; do
+  if [ "$kind" = netns ] && ip netns del "$name" 2>/dev/null; then
+    echo "testbed: removed the network namespace $name that a killed run left"
+  elif [ "$kind" = xvfb ] && [ "$(cut -d' ' -f22 "/proc/$name/stat" 2>/dev/null)" = "$start" ]; then
+    echo "testbed: ending the X server (pid $name) that a killed run left"
+    kill "$name"
+  fi
+done < <(cat "$leftovers" 2>/dev/null)
 
 cleanup() {
   "$here/wine-run" --stop || true
@@ -46,6 +66,7 @@ cleanup() {
       "$QUORV_NETNS_PRIVATE" "$sink"; do
     ip netns del "$ns" 2>/dev/null || true
   done
+  rm -f "$leftovers"
 }
 trap cleanup EXIT
 
@@ -80,10 +101,15 @@ make_networks() {
   add_adapter "$QUORV_NETNS_PRIVATE" eth0 02:00:5e:30:00:01 10.20.30.40/8
 }
 
+printf 'netns %s\n' "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
+  "$QUORV_NETNS_PRIVATE" "$sink" >"$leftovers"
 make_networks
 # A Wine GUI process started before the server accepts connections shows no window;
-# start_xvfb returns only once it does.
-start_xvfb 1024x768x24
+# start_xvfb returns only once it does. The server must not inherit the lock: left by a
+# killed run, it would keep the next one waiting.
+start_xvfb 1024x768x24 9>&-
+echo "xvfb $xvfb_pid $(cut -d' ' -f22 "/proc/$xvfb_pid/stat")" >>"$leftovers"
+export QUORV_XVFB_PID=$xvfb_pid  # for tests/testbed_lock_check.sh
 mkdir -p "$QUORV_TESTBED_DIR"
 # Only this script holds the lock: a Wine process that outlives the run (a service whose
 # server was killed under it) would otherwise keep the next run waiting without a word.

@@ -7,17 +7,21 @@
 # display itself and says which once it accepts connections; the script then checks that
 # the server listening there is the one it started.
 start_xvfb() {
-  local screen=$1 pipe display=""
+  local screen=$1 pipe display="" log
   pipe=$(mktemp -u)
+  log=$(mktemp)
   mkfifo "$pipe"
-  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$pipe" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$pipe" >/dev/null 2>"$log" &
   xvfb_pid=$!
   read -r -t 30 display <"$pipe" || true
   rm -f "$pipe"
   if [ -z "$display" ]; then
-    echo "xvfb: Xvfb did not start" >&2
+    tail -n 20 "$log" >&2
+    rm -f "$log"
+    echo "xvfb: Xvfb did not start (package xvfb)" >&2
     return 1
   fi
+  rm -f "$log"
   if ! ss -xlp | grep -F "@/tmp/.X11-unix/X$display " | grep -q "pid=$xvfb_pid,"; then
     echo "xvfb: display :$display is served by another X server than the one started" >&2
     return 1

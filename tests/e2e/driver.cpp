@@ -423,11 +423,14 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
 int Session(const char* reportPath) {
     static char commandLine[32768];
     if (GetEnvironmentVariableA("QUORV_COMMAND_LINE", commandLine, sizeof commandLine) == 0) {
+        WriteWholeFile(reportPath, "error=QUORV_COMMAND_LINE is not set\n");
         return 100;
     }
     PROCESS_INFORMATION process = {};
     if (!StartProgram(commandLine, &process)) {
-        WriteWholeFile(reportPath, "error=CreateProcess\n");
+        const DWORD error = GetLastError();
+        WriteWholeFile(reportPath, "error=CreateProcess failed with error " +
+                                       std::to_string(error) + " for " + commandLine + "\n");
         return 101;
     }
     HWND dialog = WaitForDialog(60000);

@@ -211,8 +211,10 @@ class WholeWindowTest(DialogTest):
     def test_screenshot_and_the_close_box(self):
         report = self.path("session.txt")
         process = self.start_dialog([self.machine.driver, "session", windows_path(report)])
-        dialog = poll(lambda: self.read_report(report, "close"), timeout=90)
+        dialog = poll(lambda: self.read_report(report, "close") or
+                      self.read_report(report, "error"), timeout=90)
         self.assertTrue(dialog, "the dialog did not appear in the desktop")
+        self.assertNotIn("error", dialog)
         self.assertEqual((dialog["title"], dialog["caption"]), (TITLE, KEY))
         window, work = rect(dialog["window"]), rect(dialog["work"])
         for axis in (0, 1):

@@ -1,0 +1,33 @@
+# Sourced by the scripts: steps whose output is kept aside unless they fail. A failing step
+# shows the end of its output and says what failed, so no script ends without a word.
+
+# quietly WHAT COMMAND...: runs COMMAND with its output in a file (a pipe would be held open
+# by a wineserver that COMMAND starts); on failure shows its end, names WHAT and exits.
+quietly() {
+  local what=$1 output status=0
+  shift
+  output=$(mktemp)
+  ("$@") </dev/null >"$output" 2>&1 || status=$?
+  if [ "$status" != 0 ]; then
+    tail -n 30 "$output" >&2
+    echo "${0##*/}: $what failed (exit $status)" >&2
+  fi
+  rm -f "$output"
+  [ "$status" = 0 ] || exit 1
+}
+
+# build TREE PRESET [BUILD_ARG...]: configures and builds a preset of the tree at TREE. The
+# output goes to TREE/build/PRESET.log, shown only when the build fails.
+build() {
+  local tree=$1 preset=$2 log
+  shift 2
+  mkdir -p "$tree/build"
+  log=$(realpath "$tree/build")/$preset.log
+  echo "build: $preset in $tree"
+  if ! (cd "$tree" && cmake --preset "$preset" && cmake --build --preset "$preset" -j"$(nproc)" "$@") \
+      >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "build: $preset in $tree failed (whole log: $log)" >&2
+    exit 1
+  fi
+}
