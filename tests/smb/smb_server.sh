@@ -2,7 +2,9 @@
 # Runs a command beside a real SMB server that enforces NT ACLs itself: smbd in a network
 # namespace of its own, listening on 127.0.0.1:445 there, standalone, with one share
 # "inventory" whose ACLs smbd stores and checks (acl_xattr) instead of mapping them to Unix
-# permissions. Everything the server keeps lives in WORK_DIR, made anew each run. The
+# permissions. The server's configuration and state live in WORK_DIR, made anew each run;
+# the share's files live in a folder of their own under /tmp, which the plain user can reach
+# wherever the build folder lies (a clone under /root is closed to other users). The
 # command runs in the same namespace and finds the server through these variables:
 #   QUORV_SMB_CONF            the server's configuration, for the client tools
 #   QUORV_SMB_ADMIN           a local admin, who acts as root on the share
@@ -20,7 +22,7 @@ user=quorvuser
 password=Quorv-test-7
 ns=quorv-smb-$$
 conf=$work/smb.conf
-share=$work/share
+share=""
 
 fail() {
   echo "smb_server: $*" >&2
@@ -43,11 +45,13 @@ stop() {
     kill -9 $(ip netns pids "$ns" 2>/dev/null) 2>/dev/null || true
   fi
   ip netns del "$ns" 2>/dev/null || true
+  [ -z "$share" ] || rm -rf "$share"
 }
 trap stop EXIT
 
 rm -rf "$work"
-mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log} "$share"
+mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log}
+share=$(mktemp -d /tmp/quorv-smb-share.XXXXXX)
 # The share's ACLs decide who may do what; the Unix mode must let every user through.
 chmod 0777 "$share"
 
@@ -84,7 +88,7 @@ for name in "$admin" "$user"; do
   printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$conf" -s -a "$name" >/dev/null
 done
 setpriv --reuid="$user" --regid="$user" --clear-groups test -w "$share" ||
-  fail "the user $user cannot reach $share; every folder above it must let others through (o+x)"
+  fail "the user $user cannot write in $share"
 user_sid=$(pdbedit -s "$conf" -L -v "$user" | sed -n 's/^User SID: *//p')
 [ -n "$user_sid" ] || fail "pdbedit gave no SID for $user"
 
