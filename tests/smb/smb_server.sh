@@ -2,27 +2,26 @@
 # Runs a command beside a real SMB server that enforces NT ACLs itself: smbd in a network
 # namespace of its own, listening on 127.0.0.1:445 there, standalone, with one share
 # "inventory" whose ACLs smbd stores and checks (acl_xattr) instead of mapping them to Unix
-# permissions. The server's configuration and state live in WORK_DIR, made anew each run;
-# the share's files live in a folder of their own under /tmp, which the plain user can reach
-# wherever the build folder lies (a clone under /root is closed to other users). The
-# command runs in the same namespace and finds the server through these variables:
+# permissions. The server's configuration, state and share live in a new folder under /tmp,
+# removed at the end: smbd works in them as the plain user too, who could not reach a build
+# folder in a clone under /root. Its log is kept in LOG_DIR. The command runs in the same
+# namespace and finds the server through these variables:
 #   QUORV_SMB_CONF            the server's configuration, for the client tools
 #   QUORV_SMB_ADMIN           a local admin, who acts as root on the share
 #   QUORV_SMB_USER            a plain user
 #   QUORV_SMB_USER_SID        the plain user's SID
 #   QUORV_SMB_PASSWORD        the password of both
 # The server is stopped and the namespace removed when the command ends, however it ends.
-# Usage: tests/smb/smb_server.sh WORK_DIR COMMAND [ARG...]
+# Usage: tests/smb/smb_server.sh LOG_DIR COMMAND [ARG...]
 set -euo pipefail
 
-work=$(realpath -m "$1")
+log_dir=$(realpath -m "$1")
 shift
 admin=quorvadmin
 user=quorvuser
 password=Quorv-test-7
 ns=quorv-smb-$$
-conf=$work/smb.conf
-share=""
+work=""
 
 fail() {
   echo "smb_server: $*" >&2
@@ -45,13 +44,19 @@ stop() {
     kill -9 $(ip netns pids "$ns" 2>/dev/null) 2>/dev/null || true
   fi
   ip netns del "$ns" 2>/dev/null || true
-  [ -z "$share" ] || rm -rf "$share"
+  if [ -n "$work" ]; then
+    cp "$work/log/smbd.log" "$log_dir/" 2>/dev/null || true
+    rm -rf "$work"
+  fi
 }
 trap stop EXIT
 
-rm -rf "$work"
-mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log}
-share=$(mktemp -d /tmp/quorv-smb-share.XXXXXX)
+mkdir -p "$log_dir"
+work=$(mktemp -d /tmp/quorv-smb.XXXXXX)
+chmod 0755 "$work"
+conf=$work/smb.conf
+share=$work/share
+mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log} "$share"
 # The share's ACLs decide who may do what; the Unix mode must let every user through.
 chmod 0777 "$share"
 
@@ -100,7 +105,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 ip netns exec "$ns" ss -Hltn 'sport = :445' | grep -q . ||
-  fail "smbd is not listening on 127.0.0.1:445 after 10 s; see $work/log/smbd.log"
+  fail "smbd is not listening on 127.0.0.1:445 after 10 s; its log is kept as $log_dir/smbd.log"
 
 ip netns exec "$ns" env QUORV_SMB_CONF="$conf" QUORV_SMB_ADMIN="$admin" \
   QUORV_SMB_USER="$user" QUORV_SMB_USER_SID="$user_sid" QUORV_SMB_PASSWORD="$password" "$@"
