@@ -71,21 +71,13 @@ def smbcacls_entries(entries):
         for trustee, flags, rights in entries)
 
 
-def connect(user):
-    connection = SMBConnection(HOST, HOST, sess_port=445)
-    connection.login(user, os.environ["QUORV_SMB_PASSWORD"])
-    return connection, connection.connectTree(SHARE)
-
-
-def status(error):
-    return error.getErrorString()[0]
-
-
 class Share:
     """One connection as one account, with the opens and writes the claims need."""
 
     def __init__(self, user):
-        self.connection, self.tree = connect(user)
+        self.connection = SMBConnection(HOST, HOST, sess_port=445)
+        self.connection.login(user, os.environ["QUORV_SMB_PASSWORD"])
+        self.tree = self.connection.connectTree(SHARE)
 
     def open(self, access, share_mode=SHARE_READ, disposition=FILE_OPEN, path=LOG):
         return self.connection.createFile(
@@ -100,7 +92,7 @@ class Share:
         try:
             return OK, action(*args, **kwargs)
         except SessionError as error:
-            return status(error), None
+            return error.getErrorString()[0], None
 
     def opens(self, access, share_mode=SHARE_READ, disposition=FILE_OPEN, path=LOG):
         result, fid = self.attempt(self.open, access, share_mode, disposition, path)
