@@ -167,20 +167,27 @@ class FileShapeTest(LogModeTest):
 
 
 class RightsTest(LogModeTest):
-    def test_one_open_asks_only_to_read_and_append(self):
+    def test_each_open_asks_only_for_what_the_run_does(self):
         # Wine enforces no rights, but its file trace shows what each open asks for: read and
         # append data plus the synchronize and read-attributes rights every open adds, other
-        # writers kept out, the file opened or created. A grant of exactly that must do.
-        for name, content in (("new.txt", None), ("logged.txt", decoded_line()),
-                              ("cut-off.txt", b"half a li")):
+        # writers kept out, the file opened or created. A grant of exactly that must do. Where
+        # that open fails (an immutable file here), the run only tries to read, sharing all.
+        run = ("00100085", "00000001", "3")
+        for name, content, expected in (
+                ("new.txt", None, [run]), ("logged.txt", decoded_line(), [run]),
+                ("cut-off.txt", b"half a li", [run]),
+                ("immutable.txt", b"kept\r\n", [run, ("00100081", "00000003", "1")])):
             with self.subTest(name):
                 path = self.path(name) if content is None else self.write(name, content)
+                if name == "immutable.txt":
+                    subprocess.run(["chattr", "+i", path], check=True)
+                    self.addCleanup(subprocess.run, ["chattr", "-i", path], check=True)
                 result = self.machine.wine(self.machine.exe, windows_path(path),
                                            env={"WINEDEBUG": "trace+file"})
                 self.assertEqual(result.returncode, 0)
                 opens = re.findall(r"NtCreateFile handle=\S+ access=(\w+) name=\S*" + name +
                                    r"\S* .* sharing=(\w+) disp=(\d+)", result.stdout)
-                self.assertEqual(opens, [("00100085", "00000001", "3")])
+                self.assertEqual(opens, expected)
 
 
 class PathTest(LogModeTest):
