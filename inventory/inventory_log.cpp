@@ -42,8 +42,8 @@ HANDLE OpenLogAgainstWriters(const char* path, DWORD access) {
     }
 }
 
-// True when the log exists and this user may read it. Shares every access, so only missing
-// rights (or a failing path or network) refuse it, never another process.
+// True when the log exists and this user may read it. Shares reading and writing, so only
+// missing rights (or a failing path or network) refuse it, not a run or reader.
 bool IsReadable(const char* path) {
     HANDLE file = CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
