@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command beside a real SMB server that enforces NT ACLs itself: smbd in a network
-# namespace of its own, listening on 127.0.0.1:445 there, standalone, with one share
-# "inventory" whose ACLs smbd stores and checks (acl_xattr) instead of mapping them to Unix
-# permissions. The server's configuration, state and share live in a new folder under /tmp,
+# namespace of its own, listening on 127.0.0.1:445 there, standalone, with two shares:
+# "inventory", whose ACLs smbd stores and checks (acl_xattr) instead of mapping them to Unix
+# permissions, and "mapped", with Samba's default of mapping them onto POSIX ACLs. The
+# server's configuration, state and shares live in a new folder under /tmp,
 # removed at the end: smbd works in them as the plain user too, who could not reach a build
 # folder in a clone under /root. Its log is kept in LOG_DIR. The command runs in the same
 # namespace and finds the server through these variables:
@@ -56,9 +57,9 @@ work=$(mktemp -d /tmp/quorv-smb.XXXXXX)
 chmod 0755 "$work"
 conf=$work/smb.conf
 share=$work/share
-mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log} "$share"
+mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log} "$share" "$work/mapped"
 # The share's ACLs decide who may do what; the Unix mode must let every user through.
-chmod 0777 "$share"
+chmod 0777 "$share" "$work/mapped"
 
 cat >"$conf" <<CONF
 [global]
@@ -85,6 +86,11 @@ cat >"$conf" <<CONF
   read only = no
   vfs objects = acl_xattr
   acl_xattr:ignore system acls = yes
+  admin users = $admin
+
+[mapped]
+  path = $work/mapped
+  read only = no
   admin users = $admin
 CONF
 
