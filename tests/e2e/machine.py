@@ -126,10 +126,10 @@ class Machine:
     # Network ----------------------------------------------------------------------------
 
     @staticmethod
-    def office_address(action, address, device="eth1"):
-        """Adds or deletes an IPv4 address on an office adapter; Wine sees it at once."""
-        subprocess.run(["ip", "-n", os.environ["QUORV_NETNS_OFFICE"], "addr", action, address,
-                        "dev", device], check=True)
+    def network_address(action, address, network="office", device="eth1"):
+        """Adds or deletes an IPv4 address on an adapter of a network; Wine sees it at once."""
+        subprocess.run(["ip", "-n", os.environ["QUORV_NETNS_" + network.upper()], "addr",
+                        action, address, "dev", device], check=True)
 
 
 class MachineTest(unittest.TestCase):
