@@ -12,7 +12,8 @@
 namespace {
 
 constexpr ULONG kAdapterListSize = 10240;
-constexpr UINT kEthernetAdapterType = 6;
+constexpr UINT kEthernetAdapterType = 6;   // MIB_IF_TYPE_ETHERNET
+constexpr UINT kWirelessAdapterType = 71;  // IF_TYPE_IEEE80211, Wi-Fi since Vista
 constexpr int kAddressTableFetches = 4;
 
 char* RecordEnd() {
@@ -24,23 +25,44 @@ DWORD NameCapacity(const char* text) {
     return static_cast<DWORD>(RecordEnd() - text - 1);
 }
 
-const IP_ADAPTER_INFO* FirstEthernetAdapter(const IP_ADAPTER_INFO* adapter) {
-    while (adapter != nullptr && adapter->Type != kEthernetAdapterType) {
+const IP_ADAPTER_INFO* FirstAdapterOfType(const IP_ADAPTER_INFO* adapter, UINT type) {
+    while (adapter != nullptr && adapter->Type != type) {
         adapter = adapter->Next;
     }
     return adapter;
 }
 
-bool WriteFirstEthernetMac(const IP_ADAPTER_INFO* adapters) {
-    const IP_ADAPTER_INFO* ethernet = FirstEthernetAdapter(adapters);
-    if (ethernet == nullptr) {
+bool WriteChosenMac(const IP_ADAPTER_INFO* adapters) {
+    const IP_ADAPTER_INFO* chosen = ChooseMacAdapter(adapters);
+    if (chosen == nullptr) {
         return false;
     }
-    FormatMacField(ethernet->Address, MacAddressField);
+    FormatMacField(chosen->Address, MacAddressField);
     return true;
 }
 
+// Loopback and automatic (DHCP failed) addresses say nothing about which machine this is.
+bool IsLoopbackOrAutomatic(DWORD address) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&address);
+    return bytes[0] == 127 || (bytes[0] == 169 && bytes[1] == 254);
+}
+
 }  // namespace
+
+const IP_ADAPTER_INFO* ChooseMacAdapter(const IP_ADAPTER_INFO* adapters) {
+    const IP_ADAPTER_INFO* ethernet = FirstAdapterOfType(adapters, kEthernetAdapterType);
+    return ethernet != nullptr ? ethernet : FirstAdapterOfType(adapters, kWirelessAdapterType);
+}
+
+DWORD ChooseIpAddress(const MIB_IPADDRTABLE* table) {
+    const DWORD count = table->dwNumEntries;
+    for (DWORD row = count; row > 0; --row) {
+        if (!IsLoopbackOrAutomatic(table->table[row - 1].dwAddr)) {
+            return table->table[row - 1].dwAddr;
+        }
+    }
+    return count > 0 ? table->table[count - 1].dwAddr : 0;
+}
 
 bool CollectMacAddress() {
     // Most machines fit in the stack buffer; one with many virtual adapters gets a heap
@@ -58,7 +80,7 @@ bool CollectMacAddress() {
         adapters = static_cast<IP_ADAPTER_INFO*>(heapBuffer);
         result = GetAdaptersInfo(adapters, &size);
     }
-    const bool written = result == NO_ERROR && WriteFirstEthernetMac(adapters);
+    const bool written = result == NO_ERROR && WriteChosenMac(adapters);
     free(heapBuffer);
     return written;
 }
@@ -80,8 +102,7 @@ bool CollectIpAddress() {
     }
     const bool read = result == NO_ERROR && table != nullptr;
     if (read) {
-        const DWORD count = table->dwNumEntries;
-        const DWORD address = count > 0 ? table->table[count - 1].dwAddr : 0;
+        const DWORD address = ChooseIpAddress(table);
         FormatIpField(reinterpret_cast<const unsigned char*>(&address), IpAddressField);
     }
     free(table);

@@ -42,16 +42,18 @@ HANDLE OpenLogAgainstWriters(const char* path, DWORD access) {
     }
 }
 
-// True when the log exists and this user may read it. Shares reading and writing, so only
-// missing rights (or a failing path or network) refuse it, not a run or reader.
-bool IsReadable(const char* path) {
+// True when the log is refused for reading for lack of rights. Shares reading and writing, so
+// a run or reader that lets others read does not refuse it; one that lets nobody read does,
+// with a sharing violation: the log is then readable but held, not unreadable.
+bool IsReadingRefusedForRights(const char* path) {
     HANDLE file = CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
         return false;
     }
-    CloseHandle(file);
-    return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_ACCESS_DENIED || error == ERROR_NETWORK_ACCESS_DENIED;
 }
 
 // True when the file has bytes and the last one is not a line feed: an earlier line was
@@ -86,17 +88,6 @@ FILE* OpenTextStream(HANDLE file, const char* mode) {
     return stream;
 }
 
-// Reads the log line by line (longer lines in pieces) for a line of the same machine state.
-bool ContainsRecordLine(FILE* log) {
-    char line[kLineBufferSize];
-    while (fgets(line, sizeof line, log) != nullptr) {
-        if (LineMatchesRecord(line, InventoryRecord)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Appends the record as one whole line, after a line feed that ends a cut-off last line.
 void AppendRecordLine(FILE* log, bool endPreviousLine) {
     fseek(log, 0, SEEK_END);
@@ -109,19 +100,22 @@ void AppendRecordLine(FILE* log, bool endPreviousLine) {
     }
 }
 
-}  // namespace
-
-bool RunLogModeIfRequested() {
-    if (LogPath[0] == '\0') {
-        return false;
+// After the read-and-append open of the log failed with openError: appends the record unseen
+// when the log may be appended to but not read, as a share that hides the log from users
+// grants. The append handle is taken first, so no other writer comes between the test for
+// reading and the line. A holder (now or at the first open) or a log that can be read, or
+// whose reading fails for another reason than rights (the network), gets no line unseen: it
+// could repeat a logged line or run into a cut-off one, so the line comes at the next logon.
+void AppendUnseenIfUnreadable(const char* path, DWORD openError) {
+    if (IsHeldByAnotherProcess(openError)) {
+        return;
     }
-    LogInventory(LogPath);
-    return true;
-}
-
-void AppendToUnreadableLog(const char* path) {
     HANDLE file = OpenLogAgainstWriters(path, FILE_APPEND_DATA);
     if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (!IsReadingRefusedForRights(path)) {
+        CloseHandle(file);
         return;
     }
     FILE* log = OpenTextStream(file, "at");
@@ -132,15 +126,26 @@ void AppendToUnreadableLog(const char* path) {
     fclose(log);
 }
 
-void AppendUnseenIfUnreadable(const char* path, DWORD openError) {
-    // A run or reader that kept the file past the wait holds it still, and a log this user may
-    // read failed for a passing reason (a network fault, say): appending unseen there could
-    // repeat a logged line or run into a cut-off one, so the line comes at the next logon.
-    // Error codes cannot tell the rest apart (some SMB client and server pairs report a denial
-    // as another error than access denied), so the log is tried for reading instead.
-    if (!IsHeldByAnotherProcess(openError) && !IsReadable(path)) {
-        AppendToUnreadableLog(path);
+}  // namespace
+
+bool RunLogModeIfRequested() {
+    if (LogPath[0] == '\0') {
+        return false;
     }
+    LogInventory(LogPath);
+    return true;
+}
+
+bool LogLacksRecordLine(FILE* log) {
+    // Read line by line, longer lines in pieces. A failed read (another program's byte-range
+    // lock, a network fault) ends fgets as the end of the file would; only ferror tells.
+    char line[kLineBufferSize];
+    while (fgets(line, sizeof line, log) != nullptr) {
+        if (LineMatchesRecord(line, InventoryRecord)) {
+            return false;
+        }
+    }
+    return ferror(log) == 0;
 }
 
 void CompleteInventoryRecord() {
@@ -167,7 +172,7 @@ bool LogInventory(const char* path) {
     if (log == nullptr) {
         return true;
     }
-    if (!ContainsRecordLine(log)) {
+    if (LogLacksRecordLine(log)) {
         AppendRecordLine(log, endPreviousLine);
     }
     fclose(log);

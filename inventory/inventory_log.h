@@ -1,7 +1,7 @@
 // Log mode: completes the inventory record and appends it to the log once per machine state.
 #pragma once
 
-#include <windows.h>
+#include <cstdio>
 
 // Runs log mode on LogPath when it is not empty; true when it ran.
 bool RunLogModeIfRequested();
@@ -13,12 +13,6 @@ void CompleteInventoryRecord();
 // file that may be appended to but not read gets it unseen. Failures are silent; always true.
 bool LogInventory(const char* path);
 
-// Appends the record as one whole line to a log that may be appended to but not read: nothing
-// is read, so there is no duplicate test and no line feed for a cut-off last line. Waits
-// for other writers like LogInventory.
-void AppendToUnreadableLog(const char* path);
-
-// After the read-and-append open of the log failed with openError: appends the record unseen
-// unless another process holds the file (sharing or lock violation after the wait) or the
-// log can be read, when the line waits for the next run.
-void AppendUnseenIfUnreadable(const char* path, DWORD openError);
+// True when the whole log was read and holds no line of the record's machine state; false
+// when a line matches or a read failed part-way (the line may be in what was not read).
+bool LogLacksRecordLine(FILE* log);

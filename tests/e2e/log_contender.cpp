@@ -9,10 +9,14 @@
 //   log_contender machine I PATH
 //                               logs to PATH with log mode's own code, as a machine whose
 //                               key is "MA<III>-...".
-//   log_contender fallback PATH ERROR readable|unreadable
-//                               goes on as a run does after its read-and-append open of PATH
-//                               failed with ERROR; "unreadable" holds PATH meanwhile so that
-//                               no open for reading succeeds; prints "done".
+//   log_contender refuse PATH FIRST READS free|held
+//                               logs to PATH with log mode's own code while its opens of PATH
+//                               are refused as a share or network would refuse them: the first
+//                               with error FIRST without asking the platform (0: no such
+//                               fault), each one asking for read data with error READS after
+//                               the platform opened it (0: none). "held" keeps PATH open for
+//                               reading meanwhile, letting others write but not read. Prints
+//                               "done".
 //   log_contender hold PATH MS  keeps PATH open for writing while one run starts, lets go
 //                               after MS milliseconds; prints "waiting=1|0 exit=N", where
 //                               waiting tells whether the run was still going on then.
@@ -124,19 +128,85 @@ int LogAsMachine(int index, const char* path) {
     return 0;
 }
 
-// A share that hides the log from users refuses them reads; holding the file for reading
-// without sharing reads refuses every other open for reading the same way.
-int FallBack(const char* path, DWORD openError, bool readable) {
-    HANDLE reader = readable ? nullptr
-                             : CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, 0, nullptr);
+// Wine keeps no rights on files, so what a share refuses is refused here, at this process's
+// own import of CreateFileA, through which log mode's code opens the log.
+struct Refusal {
+    const char* path;
+    DWORD firstOpenError;
+    DWORD readError;
+    bool firstOpenDone;
+};
+Refusal refusal;
+decltype(&CreateFileA) platformCreateFileA;
+
+HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
+                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                  HANDLE templateFile) {
+    const bool ofLog = _stricmp(path, refusal.path) == 0;
+    if (ofLog && !refusal.firstOpenDone) {
+        refusal.firstOpenDone = true;
+        if (refusal.firstOpenError != 0) {
+            SetLastError(refusal.firstOpenError);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    HANDLE file =
+        platformCreateFileA(path, access, share, security, disposition, flags, templateFile);
+    if (ofLog && (access & FILE_READ_DATA) && refusal.readError != 0 &&
+        file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        SetLastError(refusal.readError);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// Points this program's import of kernel32's CreateFileA at replacement.
+bool ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         dll->Name != 0; ++dll) {
+        if (_stricmp(reinterpret_cast<char*>(base + dll->Name), "kernel32.dll") != 0)
+            continue;
+        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                strcmp(reinterpret_cast<char*>(
+                           reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)
+                               ->Name),
+                       "CreateFileA") != 0)
+                continue;
+            DWORD protection = 0;
+            VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
+            platformCreateFileA = reinterpret_cast<decltype(&CreateFileA)>(slot->u1.Function);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(slot, sizeof *slot, protection, &protection);
+            return true;
+        }
+    }
+    return false;
+}
+
+int LogRefused(const char* path, DWORD firstOpenError, DWORD readError, bool held) {
+    HANDLE reader =
+        held ? CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)
+             : nullptr;
     if (reader == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "cannot hold %s: %lu\n", path, GetLastError());
         return 102;
     }
+    refusal = {path, firstOpenError, readError, false};
+    if (!ReplaceCreateFileA(RefusingCreateFileA)) {
+        fprintf(stderr, "no import of CreateFileA to replace\n");
+        return 103;
+    }
     AcquireProductKey();
-    CompleteInventoryRecord();
-    AppendUnseenIfUnreadable(path, openError);
+    LogInventory(path);
     if (reader != nullptr)
         CloseHandle(reader);
     printf("done\n");
@@ -156,14 +226,14 @@ int main(int argc, char** argv) {
         return RaceMachines(atoi(argv[2]), argv[3]);
     if (argc == 4 && strcmp(argv[1], "machine") == 0)
         return LogAsMachine(atoi(argv[2]), argv[3]);
-    if (argc == 5 && strcmp(argv[1], "fallback") == 0)
-        return FallBack(argv[2], static_cast<DWORD>(atoi(argv[3])),
-                        strcmp(argv[4], "readable") == 0);
+    if (argc == 6 && strcmp(argv[1], "refuse") == 0)
+        return LogRefused(argv[2], static_cast<DWORD>(atoi(argv[3])),
+                          static_cast<DWORD>(atoi(argv[4])), strcmp(argv[5], "held") == 0);
     if (argc == 4 && strcmp(argv[1], "hold") == 0) {
         return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])));
     }
     fprintf(stderr,
             "usage: log_contender race N | race-machines N PATH | machine I PATH | "
-            "fallback PATH ERROR readable|unreadable | hold PATH MS\n");
+            "refuse PATH FIRST READS free|held | hold PATH MS\n");
     return 2;
 }

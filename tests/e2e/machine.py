@@ -4,6 +4,7 @@ Everything goes through scripts/wine-run inside the namespaces that scripts/test
 made, so adapters, addresses, user and computer name are the ones the tests set.
 """
 import os
+import re
 import subprocess
 import tempfile
 import time
@@ -49,6 +50,17 @@ class Machine:
         environment = dict(os.environ, USER=user, **(env or {}))
         return subprocess.run([self.wine_run, "--network", network, *args], env=environment,
                               capture_output=True, text=True, timeout=timeout, cwd=cwd)
+
+    def traced_opens(self, name, *args, env=None):
+        """Runs a program with Wine's file trace; returns each open of a file whose name holds
+        name as (access, sharing, disposition): the NT access mask and share flags, and the
+        NT disposition (1 open, 3 open or create)."""
+        result = self.wine(*args, env=dict(env or {}, WINEDEBUG="trace+file"))
+        assert result.returncode == 0, result.stdout[-3000:]
+        opens = re.findall(r"NtCreateFile handle=\S+ access=(\w+) name=\S*" + re.escape(name) +
+                           r"\S* .* sharing=(\w+) disp=(\d+)", result.stdout)
+        return [(int(access, 16), int(sharing, 16), int(disposition))
+                for access, sharing, disposition in opens]
 
     # Registry ---------------------------------------------------------------------------
 
@@ -126,10 +138,10 @@ class Machine:
     # Network ----------------------------------------------------------------------------
 
     @staticmethod
-    def office_address(action, address, device="eth1"):
-        """Adds or deletes an IPv4 address on an office adapter; Wine sees it at once."""
-        subprocess.run(["ip", "-n", os.environ["QUORV_NETNS_OFFICE"], "addr", action, address,
-                        "dev", device], check=True)
+    def network_address(action, address, network="office", device="eth1"):
+        """Adds or deletes an IPv4 address on an adapter of a network; Wine sees it at once."""
+        subprocess.run(["ip", "-n", os.environ["QUORV_NETNS_" + network.upper()], "addr",
+                        action, address, "dev", device], check=True)
 
 
 class MachineTest(unittest.TestCase):

@@ -5,7 +5,6 @@ The office network of the test machine gives the first Ethernet adapter
 """
 import filecmp
 import os
-import re
 import shutil
 import subprocess
 import tempfile
@@ -54,13 +53,20 @@ class LogModeTest(MachineTest):
 
 class WholeLineTest(LogModeTest):
     def test_decoded_key_line_byte_for_byte(self):
-        # The IP column holds the highest address, loopback included: a machine whose only
-        # adapter has 10.20.30.40 logs 127.0.0.1.
-        for network, expected in (
-                ("office", decoded_line()),
-                ("private", decoded_line(mac="02:00:5E:30:00:01", ip="127.0.0.1"))):
-            with self.subTest(network):
-                path = self.path(f"log-{network}.txt")
+        # The IP column names the machine: its highest address that is neither loopback nor
+        # automatic, else the highest of those. A second run finds the line.
+        private = dict(mac="02:00:5E:30:00:01", ip="10.20.30.40")
+        for network, extra, expected in (
+                ("office", None, decoded_line()),
+                ("private", None, decoded_line(**private)),
+                ("private", "169.254.10.20/16", decoded_line(**private)),
+                ("loopback", None, decoded_line(mac="XX:XX:XX:XX:XX:XX", ip="127.100.200.250"))):
+            with self.subTest(network=network, extra=extra):
+                path = self.path(f"log-{network}-{extra is not None}.txt")
+                if extra:
+                    self.machine.network_address("add", extra, network, "eth0")
+                    self.addCleanup(self.machine.network_address, "del", extra, network, "eth0")
+                self.log(path, network=network)
                 self.log(path, network=network)
                 self.assertEqual(self.read(path), expected)
 
@@ -91,11 +97,11 @@ class DuplicateTest(LogModeTest):
     def test_new_ip_address_appends_a_second_line(self):
         path = self.path("log.txt")
         self.log(path)
-        self.machine.office_address("add", "203.0.113.77/24")
+        self.machine.network_address("add", "203.0.113.77/24")
         try:
             self.log(path)
         finally:
-            self.machine.office_address("del", "203.0.113.77/24")
+            self.machine.network_address("del", "203.0.113.77/24")
         self.assertEqual(self.read(path), decoded_line() + decoded_line(ip="203.0.113.77"))
 
     def test_plain_and_decoded_forms_of_one_key_are_both_kept(self):
@@ -148,20 +154,21 @@ class FileShapeTest(LogModeTest):
         for before in (b"old line\r\ncut-off", decoded_line()):
             with self.subTest(before):
                 path = self.write("log.txt", before)
-                self.machine.contend("", "fallback", windows_path(path), "5", "unreadable")
+                self.machine.contend("", "refuse", windows_path(path), "0", "5", "free")
                 self.assertEqual(self.read(path), before + decoded_line())
 
-    def test_failed_open_appends_only_to_an_unreadable_log_nobody_holds(self):
-        # Besides access denied (above), shares deny with an unexpected network error, an
-        # invalid parameter or network access denied; a sharing or lock violation is a holder.
-        # A log that can still be read failed for a passing reason and gets its line later.
-        for error, readable, appended in (
-                (59, "unreadable", True), (87, "unreadable", True), (65, "unreadable", True),
-                (32, "unreadable", False), (33, "unreadable", False), (5, "readable", False),
-                (59, "readable", False), (65, "readable", False)):
-            with self.subTest(error=error, log=readable):
+    def test_failed_open_appends_only_to_a_log_refused_for_reading_by_rights(self):
+        # A log that may be appended to but not read gets its line unseen. A first open that
+        # failed for a passing reason, a log held by a reader that lets nobody read, or a
+        # network that fails the reading too give no line unseen: it comes at the next logon.
+        for first, reads, holder, appended in (
+                (0, 5, "free", True), (0, 65, "free", True), (0, 59, "free", False),
+                (0, 87, "free", False), (59, 0, "free", False), (59, 0, "held", False),
+                (65, 0, "held", False)):
+            with self.subTest(first=first, reads=reads, holder=holder):
                 path = self.write("log.txt", b"old line\r\n")
-                self.machine.contend("", "fallback", windows_path(path), str(error), readable)
+                self.machine.contend("", "refuse", windows_path(path), str(first), str(reads),
+                                     holder)
                 self.assertEqual(self.read(path),
                                  b"old line\r\n" + (decoded_line() if appended else b""))
 
@@ -171,22 +178,28 @@ class RightsTest(LogModeTest):
         # Wine enforces no rights, but its file trace shows what each open asks for: read and
         # append data plus the synchronize and read-attributes rights every open adds, other
         # writers kept out, the file opened or created. A grant of exactly that must do. Where
-        # that open fails (an immutable file here), the run only tries to read, sharing all.
-        run = ("00100085", "00000001", "3")
-        for name, content, expected in (
-                ("new.txt", None, [run]), ("logged.txt", decoded_line(), [run]),
-                ("cut-off.txt", b"half a li", [run]),
-                ("immutable.txt", b"kept\r\n", [run, ("00100081", "00000003", "1")])):
+        # that open fails (an immutable file here), the run takes an append-only handle, and
+        # with it tries to read, sharing all (a log refused for reading here).
+        run, append, probe = (0x100085, 1, 3), (0x100084, 1, 3), (0x100081, 3, 1)
+        def quorv(path):
+            return self.machine.exe, path
+
+        def refused(path):
+            return os.environ["QUORV_CONTENDER"], "refuse", path, "0", "5", "free"
+
+        for name, content, program, expected in (
+                ("new.txt", None, quorv, [run]), ("logged.txt", decoded_line(), quorv, [run]),
+                ("cut-off.txt", b"half a li", quorv, [run]),
+                ("immutable.txt", b"kept\r\n", quorv, [run, append]),
+                ("unreadable.txt", b"kept\r\n", refused, [run, append, probe])):
             with self.subTest(name):
                 path = self.path(name) if content is None else self.write(name, content)
                 if name == "immutable.txt":
                     subprocess.run(["chattr", "+i", path], check=True)
                     self.addCleanup(subprocess.run, ["chattr", "-i", path], check=True)
-                result = self.machine.wine(self.machine.exe, windows_path(path),
-                                           env={"WINEDEBUG": "trace+file"})
-                self.assertEqual(result.returncode, 0)
-                opens = re.findall(r"NtCreateFile handle=\S+ access=(\w+) name=\S*" + name +
-                                   r"\S* .* sharing=(\w+) disp=(\d+)", result.stdout)
+                opens = self.machine.traced_opens(
+                    name, *program(windows_path(path)),
+                    env={"QUORV_COMMAND_LINE": self.machine.command_line()})
                 self.assertEqual(opens, expected)
 
 

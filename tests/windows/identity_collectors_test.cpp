@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -124,6 +125,62 @@ TEST_F(CrowdedNetwork, ManyAdaptersStillGiveTheFirstEthernetMac) {
         << "the network must not fit the stack buffer";
     EXPECT_TRUE(CollectMacAddress());
     EXPECT_EQ(std::string(MacAddressField), "02:00:5E:20:00:01 ");
+}
+
+// The rules that pick the adapter and address, on lists Wine cannot make: Wine reports no
+// Wi-Fi adapter here, and the address tables are written as the platform sorts them.
+struct MacRow {
+    std::vector<UINT> types;  // the chain in the platform's order
+    int chosen;               // index of the adapter whose MAC is logged, -1 for none
+};
+
+TEST(SelectionRules, MacComesFromEthernetElseWiFi) {
+    const MacRow rows[] = {{{71}, 0},    {{71, 6}, 1},   {{24, 71, 71}, 1},
+                           {{6, 71}, 0}, {{24, 23}, -1}, {{}, -1}};
+    for (const MacRow& row : rows) {
+        std::vector<IP_ADAPTER_INFO> chain(row.types.size(), IP_ADAPTER_INFO{});
+        for (size_t i = 0; i < chain.size(); ++i) {
+            chain[i].Type = row.types[i];
+            chain[i].Next = i + 1 < chain.size() ? &chain[i + 1] : nullptr;
+        }
+        const IP_ADAPTER_INFO* chosen = ChooseMacAdapter(chain.empty() ? nullptr : chain.data());
+        EXPECT_EQ(chosen == nullptr ? -1 : static_cast<int>(chosen - chain.data()), row.chosen)
+            << "chain of " << row.types.size();
+    }
+}
+
+DWORD Address(const char* dotted) {
+    DWORD address = 0;
+    auto* bytes = reinterpret_cast<unsigned char*>(&address);
+    sscanf(dotted, "%hhu.%hhu.%hhu.%hhu", &bytes[0], &bytes[1], &bytes[2], &bytes[3]);
+    return address;
+}
+
+struct IpRow {
+    std::vector<const char*> ascending;
+    const char* chosen;
+};
+
+TEST(SelectionRules, IpIsTheHighestRealAddressElseTheHighestOfTheRest) {
+    const IpRow rows[] = {
+        {{"10.20.30.40", "127.0.0.1"}, "10.20.30.40"},
+        {{"10.20.30.40", "127.0.0.1", "169.254.7.7"}, "10.20.30.40"},
+        {{"10.0.0.5", "127.0.0.1", "172.16.0.9"}, "172.16.0.9"},
+        {{"127.0.0.1", "127.100.200.250"}, "127.100.200.250"},
+        {{"127.0.0.1", "169.254.7.7"}, "169.254.7.7"},
+        {{"169.254.7.7"}, "169.254.7.7"},
+        {{}, "0.0.0.0"},
+    };
+    for (const IpRow& row : rows) {
+        std::vector<unsigned char> buffer(sizeof(MIB_IPADDRTABLE) +
+                                          row.ascending.size() * sizeof(MIB_IPADDRROW));
+        auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+        table->dwNumEntries = static_cast<DWORD>(row.ascending.size());
+        for (size_t i = 0; i < row.ascending.size(); ++i) {
+            table->table[i].dwAddr = Address(row.ascending[i]);
+        }
+        EXPECT_EQ(ChooseIpAddress(table), Address(row.chosen)) << row.chosen;
+    }
 }
 
 }  // namespace
