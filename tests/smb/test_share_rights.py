@@ -1,19 +1,28 @@
-"""The admin's guide's rights on a real SMB server that enforces NT ACLs (Samba), met the way
-a run of quorv.exe meets them over the share.
+"""The admin's guide's rights on real SMB servers, met the way a run of quorv.exe meets them
+over the share: Samba enforcing NT ACLs itself (acl_xattr), and Samba's default of mapping
+them onto POSIX ACLs, as many NAS boxes do.
 
 The guide's icacls lines are read from docs/deploying.md and applied with smbcacls, so a
-grant changed in the guide but not here fails. Runs under tests/smb/smb_server.sh.
+grant changed in the guide but not here fails. The opens of a run are not written here:
+they are traced from log mode's own code under Wine and replayed, so a changed open shows
+here too. Runs under tests/smb/smb_server.sh inside scripts/testbed.sh.
 """
 import os
 import re
 import subprocess
+import sys
+import tempfile
 import unittest
 
+from impacket import smb, smb3structs as smb2
 from impacket.smbconnection import SMBConnection, SessionError
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from machine import Machine, windows_path  # noqa: E402
+from test_log_mode import decoded_line, plain_line  # noqa: E402
 
 GUIDE = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "deploying.md")
 HOST = "127.0.0.1"
-SHARE = "inventory"
 FOLDER = "Inventory"
 LOG = FOLDER + "\\machines.txt"
 
@@ -28,8 +37,9 @@ GENERIC_WRITE, GENERIC_READ = 0x40000000, 0x80000000
 # CreateFileA adds both to the access of every open.
 ADDED_BY_CREATEFILE = SYNCHRONIZE | FILE_READ_ATTRIBUTES
 SHARE_NONE, SHARE_READ, SHARE_READ_WRITE = 0, 1, 3
-FILE_OPEN, FILE_CREATE, FILE_OPEN_IF = 1, 2, 3
+FILE_OPEN, FILE_CREATE = 1, 2
 FILE_NON_DIRECTORY_FILE, FILE_DIRECTORY_FILE = 0x40, 0x1
+ERROR_ACCESS_DENIED = 5
 
 OLD = b"old line\r\n"
 NEW = b"new line\r\n"
@@ -38,24 +48,24 @@ DENIED = "STATUS_ACCESS_DENIED"
 
 
 def guide_grants():
-    """The guide's icacls grants: {"folder": [...], "Readable": [...], "Write-only": [...]},
-    each a list of (trustee, flags, rights); a file grant is named by the rem line above it."""
+    """The guide's icacls grants: {"folder": [...], "Readable": [...], ...}, each a list of
+    (trustee, flags, rights); a grant is named by the rem line above it, a folder's grant
+    without a name there is "folder"."""
     grants = {}
-    label = None
+    label = ""
     with open(GUIDE, encoding="utf-8") as guide:
         for line in guide:
             line = line.strip()
             if line.startswith("rem "):
                 label = line
-            match = re.match(r'icacls (\S+) /grant(?::r)? (.*)$', line)
+            match = re.match(r'icacls "?([^" ]+)"? /grant(?::r)? (.*)$', line)
             if not match:
                 continue
             entries = [re.match(r'(.+):((?:\(OI\)\(CI\))?)(.+)$', quoted).groups()
                        for quoted in re.findall(r'"([^"]+)"', match.group(2))]
-            if match.group(1).endswith(".txt"):
-                name = next(n for n in ("Readable", "Write-only") if n in (label or ""))
-            else:
-                name = "folder"
+            name = next((n for n in ("Readable", "Write-only", "Computer") if n in label), "")
+            if not match.group(1).endswith(".txt"):
+                name = (name + " folder").strip()
             assert name not in grants, f"a second icacls grant for the {name}: {line}"
             grants[name] = entries
     return grants
@@ -63,7 +73,7 @@ def guide_grants():
 
 def smbcacls_entries(entries):
     """The guide's grants as smbcacls ACL entries; a name that is not a SID (the guide's
-    placeholder for the users' group) stands for the plain user."""
+    placeholder for the users' or computers' group) stands for the plain user."""
     user_sid = os.environ["QUORV_SMB_USER_SID"]
     return ",".join(
         f"ACL:{trustee[1:] if trustee.startswith('*S-') else user_sid}:ALLOWED/"
@@ -71,13 +81,29 @@ def smbcacls_entries(entries):
         for trustee, flags, rights in entries)
 
 
-class Share:
-    """One connection as one account, with the opens and writes the claims need."""
+OPENS = None  # traced once for both servers
 
-    def __init__(self, user):
+
+def traced_opens():
+    """The opens of the log that log mode makes on its whole way to a line appended unseen
+    (its read-and-append open refused, its append-only open, its read probe refused), as
+    Wine traces them: [(access, sharing, disposition)]."""
+    machine = Machine()
+    with tempfile.TemporaryDirectory(dir=machine.work_dir) as folder:
+        path = os.path.join(folder, "replayed.txt")
+        return machine.traced_opens("replayed.txt", os.environ["QUORV_CONTENDER"], "refuse",
+                                    windows_path(path), "0", str(ERROR_ACCESS_DENIED), "free",
+                                    env={"QUORV_COMMAND_LINE": machine.command_line()})
+
+
+class Share:
+    """One connection as one account to one share, with the opens and writes the claims need."""
+
+    def __init__(self, user, share):
+        self.user, self.share = user, share
         self.connection = SMBConnection(HOST, HOST, sess_port=445)
         self.connection.login(user, os.environ["QUORV_SMB_PASSWORD"])
-        self.tree = self.connection.connectTree(SHARE)
+        self.tree = self.connection.connectTree(share)
 
     def open(self, access, share_mode=SHARE_READ, disposition=FILE_OPEN, path=LOG):
         return self.connection.createFile(
@@ -100,15 +126,39 @@ class Share:
             self.close(fid)
         return result
 
-    def write_through_append_handle(self, data, offset):
-        fid = self.open(FILE_APPEND_DATA, disposition=FILE_OPEN_IF)
+    def replay(self, traced):
+        """Makes one of a run's opens as Wine traced it."""
+        access, sharing, disposition = traced
+        return self.opens(access, sharing, disposition)
+
+    def write_through(self, traced, data, offset):
+        """Writes through a handle opened as a run opens; the status of the open or write."""
+        result, fid = self.attempt(self.open, *traced)
+        if fid is None:
+            return result
         try:
             return self.attempt(self.connection.writeFile, self.tree, fid, data, offset)[0]
         finally:
             self.close(fid)
 
-    def read(self):
-        result, fid = self.attempt(self.open, FILE_READ_DATA, SHARE_READ_WRITE)
+    def set_attributes(self, attributes):
+        """Sets the log's attributes (read-only stops every run); the status of open or set."""
+        result, fid = self.attempt(self.open, FILE_WRITE_ATTRIBUTES)
+        if fid is None:
+            return result
+        basic = smb2.FILE_BASIC_INFORMATION()
+        for time in ("CreationTime", "LastAccessTime", "LastWriteTime", "ChangeTime"):
+            basic[time] = 0  # unchanged
+        basic["FileAttributes"] = attributes
+        try:
+            smb3 = self.connection.getSMBServer()
+            return self.attempt(smb3.setInfo, self.tree, fid, basic.getData(),
+                                smb2.SMB2_0_INFO_FILE, smb2.SMB2_FILE_BASIC_INFO)[0]
+        finally:
+            self.close(fid)
+
+    def read(self, access=FILE_READ_DATA):
+        result, fid = self.attempt(self.open, access, SHARE_READ_WRITE)
         if fid is None:
             return result
         try:
@@ -116,108 +166,174 @@ class Share:
         finally:
             self.close(fid)
 
-    def run_while_held(self, holder_access):
-        """Holds the log sharing nothing, and makes a run's appending open meanwhile."""
-        fid = self.open(holder_access, SHARE_NONE)
-        run = Share(os.environ["QUORV_SMB_USER"])
+    def run_while_held(self, traced):
+        """Holds the log sharing nothing, and makes a run's open meanwhile."""
+        result, fid = self.attempt(self.open, FILE_APPEND_DATA, SHARE_NONE)
+        if fid is None:
+            return result
+        run = Share(self.user, self.share)
         try:
-            return run.opens(FILE_APPEND_DATA, disposition=FILE_OPEN_IF)
+            return run.replay(traced)
         finally:
             run.connection.close()
             self.close(fid)
 
 
 # What a user with each of the guide's file grants meets; each row is one of its claims:
-# (claim, action on a user's Share, result with the readable grant, with the write-only one,
-#  and the log's bytes afterwards when the action changes them).
-READ_APPEND = FILE_READ_DATA | FILE_APPEND_DATA
+# (claim, action(test), results with the readable and the write-only grant on the server
+# that enforces NT ACLs, then on the one that maps them onto POSIX ACLs, and the log's bytes
+# after an action that succeeded; a refused one leaves them as they were). The three opens
+# are traced from log mode; "regrant" replaces the users' file grant.
+AD_S, AD_RA = 0x100004, 0x000084
 CLAIMS = [
-    ("a run opens the log to read and append",
-     lambda s: s.opens(READ_APPEND, disposition=FILE_OPEN_IF), OK, DENIED, None),
-    ("a failed run then tries to read only", lambda s: s.opens(FILE_READ_DATA, SHARE_READ_WRITE),
-     OK, DENIED, None),
-    ("a run opens it to append only",
-     lambda s: s.opens(FILE_APPEND_DATA, disposition=FILE_OPEN_IF), OK, OK, None),
-    ("read and write, as runs once asked", lambda s: s.opens(GENERIC_READ | GENERIC_WRITE),
-     DENIED, DENIED, None),
-    ("GENERIC_READ asks for more than reading data",
-     lambda s: s.opens(GENERIC_READ | FILE_APPEND_DATA), DENIED, DENIED, None),
-    ("an append lands at the end", lambda s: s.write_through_append_handle(NEW, len(OLD)),
-     OK, OK, OLD + NEW),
+    ("a run opens the log to read and append", lambda t: t.user.replay(t.main_open),
+     (OK, DENIED, OK, DENIED), None),
+    ("a refused run opens it to append only", lambda t: t.user.replay(t.append_open),
+     (OK, OK, OK, DENIED), None),
+    ("then tries to read it", lambda t: t.user.replay(t.probe_open),
+     (OK, DENIED, OK, DENIED), None),
+    ("an append-only open needs no RA where the folder may be listed",
+     lambda t: t.regrant(AD_S, t.append_open), (OK, OK, DENIED, DENIED), None),
+    ("an append-only open needs S", lambda t: t.regrant(AD_RA, t.append_open),
+     (DENIED, DENIED, DENIED, DENIED), None),
+    ("an append lands at the end", lambda t: t.user.write_through(t.append_open, NEW, len(OLD)),
+     (OK, OK, OK, DENIED), OLD + NEW),
     ("an append-only handle overwrites at offset 0 over SMB",
-     lambda s: s.write_through_append_handle(b"XXX", 0), OK, OK, b"XXX" + OLD[3:]),
+     lambda t: t.user.write_through(t.append_open, b"XXX", 0), (OK, OK, OK, DENIED),
+     b"XXX" + OLD[3:]),
     ("the end-of-file offset of SMB is refused",
-     lambda s: s.write_through_append_handle(NEW, 0xFFFFFFFFFFFFFFFF),
-     "STATUS_INVALID_PARAMETER", "STATUS_INVALID_PARAMETER", None),
-    ("users read the log", lambda s: s.read(), OLD, DENIED, None),
-    ("users cannot open it for writing", lambda s: s.opens(FILE_WRITE_DATA), DENIED, DENIED, None),
-    ("users cannot mark it read-only", lambda s: s.opens(FILE_WRITE_ATTRIBUTES), DENIED, DENIED,
-     None),
-    ("users cannot delete it", lambda s: s.opens(DELETE), DENIED, DENIED, None),
-    ("users cannot rename it",
-     lambda s: s.attempt(s.connection.rename, SHARE, LOG, FOLDER + "\\renamed.txt")[0],
-     DENIED, DENIED, None),
-    ("users cannot create files in the folder",
-     lambda s: s.opens(FILE_APPEND_DATA, disposition=FILE_CREATE, path=FOLDER + "\\other.txt"),
-     DENIED, DENIED, None),
+     lambda t: t.user.write_through(t.append_open, NEW, 0xFFFFFFFFFFFFFFFF),
+     ("STATUS_INVALID_PARAMETER",) * 3 + (DENIED,), None),
+    ("read data", lambda t: t.user.read(), (OLD, DENIED, OLD, DENIED), None),
+    ("type, Notepad and Get-Content ask for GENERIC_READ", lambda t: t.user.read(GENERIC_READ),
+     (DENIED, DENIED, OLD, DENIED), None),
+    ("the pilot's open for writing (GENERIC_WRITE)", lambda t: t.user.opens(GENERIC_WRITE),
+     (DENIED, DENIED, OK, DENIED), None),
+    ("an open for write data, then a write at offset 0",
+     lambda t: t.user.write_through((FILE_WRITE_DATA, SHARE_READ, FILE_OPEN), b"XXX", 0),
+     (DENIED, DENIED, OK, DENIED), b"XXX" + OLD[3:]),
+    ("the read-only attribute set by a user, then a run (the admin's) to append",
+     lambda t: (t.user.set_attributes(smb.ATTR_READONLY), t.admin.replay(t.append_open)),
+     ((DENIED, OK),) * 2 + ((OK, DENIED),) * 2, None),
+    ("delete", lambda t: t.user.opens(DELETE), (DENIED,) * 4, None),
+    ("rename",
+     lambda t: t.user.attempt(t.user.connection.rename, t.SHARE, LOG,
+                              FOLDER + "\\renamed.txt")[0], (DENIED,) * 4, None),
+    ("create another file in the folder",
+     lambda t: t.user.opens(FILE_APPEND_DATA, disposition=FILE_CREATE,
+                            path=FOLDER + "\\other.txt"), (DENIED,) * 4, None),
     ("a user holding the log sharing nothing keeps runs out",
-     lambda s: s.run_while_held(FILE_APPEND_DATA), "STATUS_SHARING_VIOLATION",
-     "STATUS_SHARING_VIOLATION", None),
+     lambda t: t.user.run_while_held(t.append_open),
+     ("STATUS_SHARING_VIOLATION",) * 3 + (DENIED,), None),
 ]
 
 
-class ShareRightsTest(unittest.TestCase):
+class ShareRightsTest:
+    """The claims on one share; COLUMN picks its results in CLAIMS."""
+    SHARE, COLUMN = None, None
+
     @classmethod
     def setUpClass(cls):
+        global OPENS
+        if OPENS is None:
+            OPENS = traced_opens()
+        cls.main_open, cls.append_open, cls.probe_open = OPENS
         cls.grants = guide_grants()
-        cls.admin = Share(os.environ["QUORV_SMB_ADMIN"])
-        cls.user = Share(os.environ["QUORV_SMB_USER"])
+        cls.admin = Share(os.environ["QUORV_SMB_ADMIN"], cls.SHARE)
+        cls.user = Share(os.environ["QUORV_SMB_USER"], cls.SHARE)
         fid = cls.admin.connection.createFile(cls.admin.tree, FOLDER,
                                               creationOption=FILE_DIRECTORY_FILE,
                                               creationDisposition=FILE_CREATE)
         cls.admin.close(fid)
         cls.smbcacls(FOLDER, "--set", smbcacls_entries(cls.grants["folder"]))
-        cls.smbcacls(FOLDER, "--inherit", "remove")
+        # A folder on the mapped share inherits nothing already, and smbcacls fails saying so.
+        cls.smbcacls(FOLDER, "--inherit", "remove", done="Already set to no inheritable")
 
     @classmethod
     def tearDownClass(cls):
         cls.admin.connection.close()
         cls.user.connection.close()
 
-    @staticmethod
-    def smbcacls(path, *arguments):
+    @classmethod
+    def smbcacls(cls, path, *arguments, done=None):
         account = f"{os.environ['QUORV_SMB_ADMIN']}%{os.environ['QUORV_SMB_PASSWORD']}"
-        result = subprocess.run(["smbcacls", "-s", os.environ["QUORV_SMB_CONF"], f"//{HOST}/{SHARE}",
-                                 path, "-U", account, "--numeric", *arguments],
-                                capture_output=True, text=True)
-        assert result.returncode == 0, f"smbcacls {path} {arguments}: {result.stdout}{result.stderr}"
+        result = subprocess.run(["smbcacls", "-s", os.environ["QUORV_SMB_CONF"],
+                                 f"//{HOST}/{cls.SHARE}", path, "-U", account, "--numeric",
+                                 *arguments], capture_output=True, text=True)
+        assert result.returncode == 0 or done and done in result.stdout, \
+            f"smbcacls {path} {arguments}: {result.stdout}{result.stderr}"
 
     def new_log(self, grant):
         """A log holding OLD, made by the admin, with the guide's users' grant added."""
-        try:
-            self.admin.connection.deleteFile(SHARE, LOG)
-        except SessionError:
-            pass
+        self.admin.set_attributes(smb.ATTR_NORMAL)
+        self.admin.attempt(self.admin.connection.deleteFile, self.SHARE, LOG)
         fid = self.admin.open(FILE_WRITE_DATA, disposition=FILE_CREATE)
         self.admin.connection.writeFile(self.admin.tree, fid, OLD)
         self.admin.close(fid)
         self.smbcacls(LOG, "--add", smbcacls_entries(self.grants[grant]))
 
-    def test_the_guide_has_exactly_the_grants_claimed_here(self):
-        self.assertEqual(sorted(self.grants), ["Readable", "Write-only", "folder"])
+    def regrant(self, access, traced):
+        """Replaces the users' file grant by access and replays one traced open."""
+        user_sid = os.environ["QUORV_SMB_USER_SID"]
+        self.smbcacls(LOG, "--modify", f"ACL:{user_sid}:ALLOWED/0/0x{access:08x}")
+        return self.user.replay(traced)
 
     def test_each_claim_for_each_file_grant(self):
-        for claim, action, readable, write_only, after in CLAIMS:
-            for grant, expected in (("Readable", readable), ("Write-only", write_only)):
+        for claim, action, results, after in CLAIMS:
+            for grant, expected in zip(("Readable", "Write-only"), results[self.COLUMN:]):
                 with self.subTest(claim, grant=grant):
                     self.new_log(grant)
-                    self.assertEqual(action(self.user), expected)
-                    self.assertEqual(self.admin.read(), OLD if after is None else after)
+                    result = action(self)
+                    self.assertEqual(result, expected)
+                    changed = result == OK and after is not None
+                    self.assertEqual(self.admin.read(), after if changed else OLD)
 
     def test_a_missing_log_is_not_created_by_users(self):
         self.new_log("Write-only")
-        self.admin.connection.deleteFile(SHARE, LOG)
-        self.assertEqual(self.user.opens(FILE_APPEND_DATA, disposition=FILE_OPEN_IF), DENIED)
+        self.admin.connection.deleteFile(self.SHARE, LOG)
+        self.assertEqual(self.user.replay(self.append_open), DENIED)
+
+
+class AclXattrTest(ShareRightsTest, unittest.TestCase):
+    SHARE, COLUMN = "inventory", 0
+
+
+class PosixMappedTest(ShareRightsTest, unittest.TestCase):
+    SHARE, COLUMN = "mapped", 2
+
+
+def reader_form():
+    """The column check of the guide's reader, the pieces of its PowerShell $form joined."""
+    with open(GUIDE, encoding="utf-8") as guide:
+        pieces = re.search(r"^\$form = ((?:'[^']*'(?: \+\n *)?)+)$", guide.read(), re.M)
+    return "".join(re.findall(r"'([^']*)'", pieces.group(1)))
+
+
+class GuideTest(unittest.TestCase):
+    def test_the_guide_has_exactly_the_grants_claimed_here(self):
+        grants = guide_grants()
+        self.assertEqual(sorted(grants), ["Computer", "Computer folder", "Readable",
+                                          "Write-only", "folder"])
+        # The computer accounts' grant is one of the users' grants, tested above.
+        rights = [[entry[1:] for entry in grants[name]] for name in ("Readable", "Computer")]
+        self.assertEqual(rights[0], rights[1])
+
+    def test_the_readers_column_check_passes_the_products_lines_only(self):
+        # The lines the end-to-end tests see quorv.exe write, then damaged ones: glued to the
+        # next, behind an end-of-file byte, cut, overwritten, a MAC not as written.
+        unnamed = decoded_line().replace(b"alice@", b"")
+        written = [decoded_line(), plain_line(), plain_line(key="ABC" + " " * 26), unnamed,
+                   plain_line(key="XXXXX-XXXXX-XXXXX-XXXXX-XXXXX"),
+                   decoded_line(mac="XX:XX:XX:XX:XX:XX", ip="0.0.0.0", user="=HYPERLINK(0)")]
+        damaged = [decoded_line()[:-2] + decoded_line(), b"\x1a" + decoded_line(),
+                   decoded_line()[:50] + b"\r\n", b"new" + decoded_line()[3:],
+                   decoded_line(mac="02:00:5e:10:00:01"), decoded_line(ip="198.51.100"),
+                   plain_line(key="AB C" + " " * 25)]
+        form = re.compile(reader_form())
+        for lines, matches in ((written, True), (damaged, False)):
+            for line in lines:
+                with self.subTest(line):
+                    self.assertEqual(bool(form.match(line.decode("cp1252")[:-2])), matches)
 
 
 if __name__ == "__main__":
