@@ -161,35 +161,15 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
     return file;
 }
 
-// Points this program's import of kernel32's CreateFileA at replacement.
-bool ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         dll->Name != 0; ++dll) {
-        if (_stricmp(reinterpret_cast<char*>(base + dll->Name), "kernel32.dll") != 0)
-            continue;
-        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
-                strcmp(reinterpret_cast<char*>(
-                           reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)
-                               ->Name),
-                       "CreateFileA") != 0)
-                continue;
-            DWORD protection = 0;
-            VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-            platformCreateFileA = reinterpret_cast<decltype(&CreateFileA)>(slot->u1.Function);
-            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(slot, sizeof *slot, protection, &protection);
-            return true;
-        }
-    }
-    return false;
+// This program's import of CreateFileA, through which log mode's code calls it.
+extern "C" decltype(&CreateFileA) importedCreateFileA __asm__("__imp__CreateFileA@28");
+
+void ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
+    DWORD protection = 0;
+    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, PAGE_READWRITE, &protection);
+    platformCreateFileA = importedCreateFileA;
+    importedCreateFileA = replacement;
+    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, protection, &protection);
 }
 
 int LogRefused(const char* path, DWORD firstOpenError, DWORD readError, bool held) {
@@ -201,10 +181,7 @@ int LogRefused(const char* path, DWORD firstOpenError, DWORD readError, bool hel
         return 102;
     }
     refusal = {path, firstOpenError, readError, false};
-    if (!ReplaceCreateFileA(RefusingCreateFileA)) {
-        fprintf(stderr, "no import of CreateFileA to replace\n");
-        return 103;
-    }
+    ReplaceCreateFileA(RefusingCreateFileA);
     AcquireProductKey();
     LogInventory(path);
     if (reader != nullptr)
