@@ -14,7 +14,8 @@
 //                               are refused as a share or network would refuse them: the first
 //                               with error FIRST without asking the platform (0: no such
 //                               fault), each one asking for read data with error READS after
-//                               the platform opened it (0: none). "held" keeps PATH open for
+//                               the platform opened it (0: none; "fail": opened without read
+//                               data, so that its reads fail). "held" keeps PATH open for
 //                               reading meanwhile, letting others write but not read. Prints
 //                               "done".
 //   log_contender hold PATH MS  keeps PATH open for writing while one run starts, lets go
@@ -134,6 +135,7 @@ struct Refusal {
     const char* path;
     DWORD firstOpenError;
     DWORD readError;
+    bool readsFail;
     bool firstOpenDone;
 };
 Refusal refusal;
@@ -149,6 +151,11 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
             SetLastError(refusal.firstOpenError);
             return INVALID_HANDLE_VALUE;
         }
+    }
+    // Every read through such a handle fails, as reads of bytes that another program locked
+    // (LockFileEx) fail on Windows; Wine does not enforce those locks against reads.
+    if (ofLog && refusal.readsFail) {
+        access &= ~FILE_READ_DATA;
     }
     HANDLE file =
         platformCreateFileA(path, access, share, security, disposition, flags, templateFile);
@@ -172,7 +179,7 @@ void ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
     VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, protection, &protection);
 }
 
-int LogRefused(const char* path, DWORD firstOpenError, DWORD readError, bool held) {
+int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool held) {
     HANDLE reader =
         held ? CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)
              : nullptr;
@@ -180,7 +187,9 @@ int LogRefused(const char* path, DWORD firstOpenError, DWORD readError, bool hel
         fprintf(stderr, "cannot hold %s: %lu\n", path, GetLastError());
         return 102;
     }
-    refusal = {path, firstOpenError, readError, false};
+    const bool readsFail = strcmp(reads, "fail") == 0;
+    refusal = {path, firstOpenError, readsFail ? 0 : static_cast<DWORD>(atoi(reads)), readsFail,
+               false};
     ReplaceCreateFileA(RefusingCreateFileA);
     AcquireProductKey();
     LogInventory(path);
@@ -204,8 +213,8 @@ int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "machine") == 0)
         return LogAsMachine(atoi(argv[2]), argv[3]);
     if (argc == 6 && strcmp(argv[1], "refuse") == 0)
-        return LogRefused(argv[2], static_cast<DWORD>(atoi(argv[3])),
-                          static_cast<DWORD>(atoi(argv[4])), strcmp(argv[5], "held") == 0);
+        return LogRefused(argv[2], static_cast<DWORD>(atoi(argv[3])), argv[4],
+                          strcmp(argv[5], "held") == 0);
     if (argc == 4 && strcmp(argv[1], "hold") == 0) {
         return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])));
     }
