@@ -88,6 +88,20 @@ FILE* OpenTextStream(HANDLE file, const char* mode) {
     return stream;
 }
 
+// True when the whole log was read and holds no line of the record's machine state; false
+// when a line matches or a read failed part of the way, since the line may be in what was not
+// read. The log is read line by line, longer lines in pieces. A failed read (another
+// program's byte-range lock, a network fault) ends fgets as the end of the file would.
+bool LogLacksRecordLine(FILE* log) {
+    char line[kLineBufferSize];
+    while (fgets(line, sizeof line, log) != nullptr) {
+        if (LineMatchesRecord(line, InventoryRecord)) {
+            return false;
+        }
+    }
+    return ferror(log) == 0;
+}
+
 // Appends the record as one whole line, after a line feed that ends a cut-off last line.
 void AppendRecordLine(FILE* log, bool endPreviousLine) {
     fseek(log, 0, SEEK_END);
@@ -134,18 +148,6 @@ bool RunLogModeIfRequested() {
     }
     LogInventory(LogPath);
     return true;
-}
-
-bool LogLacksRecordLine(FILE* log) {
-    // Read line by line, longer lines in pieces. A failed read (another program's byte-range
-    // lock, a network fault) ends fgets as the end of the file would; only ferror tells.
-    char line[kLineBufferSize];
-    while (fgets(line, sizeof line, log) != nullptr) {
-        if (LineMatchesRecord(line, InventoryRecord)) {
-            return false;
-        }
-    }
-    return ferror(log) == 0;
 }
 
 void CompleteInventoryRecord() {

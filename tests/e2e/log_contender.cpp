@@ -14,7 +14,8 @@
 //                               are refused as a share or network would refuse them: the first
 //                               with error FIRST without asking the platform (0: no such
 //                               fault), each one asking for read data with error READS after
-//                               the platform opened it (0: none). "held" keeps PATH open for
+//                               the platform opened it (0: none; "fail": opened without read
+//                               data, so that its reads fail). "held" keeps PATH open for
 //                               reading meanwhile, letting others write but not read. Prints
 //                               "done".
 //   log_contender hold PATH MS  keeps PATH open for writing while one run starts, lets go
@@ -134,6 +135,7 @@ struct Refusal {
     const char* path;
     DWORD firstOpenError;
     DWORD readError;
+    bool readsFail;
     bool firstOpenDone;
 };
 Refusal refusal;
@@ -150,6 +152,11 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
             return INVALID_HANDLE_VALUE;
         }
     }
+    // Every read through such a handle fails, as reads of bytes that another program locked
+    // (LockFileEx) fail on Windows; Wine does not enforce those locks against reads.
+    if (ofLog && refusal.readsFail) {
+        access &= ~FILE_READ_DATA;
+    }
     HANDLE file =
         platformCreateFileA(path, access, share, security, disposition, flags, templateFile);
     if (ofLog && (access & FILE_READ_DATA) && refusal.readError != 0 &&
@@ -161,38 +168,18 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
     return file;
 }
 
-// Points this program's import of kernel32's CreateFileA at replacement.
-bool ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         dll->Name != 0; ++dll) {
-        if (_stricmp(reinterpret_cast<char*>(base + dll->Name), "kernel32.dll") != 0)
-            continue;
-        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
-                strcmp(reinterpret_cast<char*>(
-                           reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)
-                               ->Name),
-                       "CreateFileA") != 0)
-                continue;
-            DWORD protection = 0;
-            VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-            platformCreateFileA = reinterpret_cast<decltype(&CreateFileA)>(slot->u1.Function);
-            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(slot, sizeof *slot, protection, &protection);
-            return true;
-        }
-    }
-    return false;
+// This program's import of CreateFileA, through which log mode's code calls it.
+extern "C" decltype(&CreateFileA) importedCreateFileA __asm__("__imp__CreateFileA@28");
+
+void ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
+    DWORD protection = 0;
+    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, PAGE_READWRITE, &protection);
+    platformCreateFileA = importedCreateFileA;
+    importedCreateFileA = replacement;
+    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, protection, &protection);
 }
 
-int LogRefused(const char* path, DWORD firstOpenError, DWORD readError, bool held) {
+int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool held) {
     HANDLE reader =
         held ? CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)
              : nullptr;
@@ -200,11 +187,10 @@ int LogRefused(const char* path, DWORD firstOpenError, DWORD readError, bool hel
         fprintf(stderr, "cannot hold %s: %lu\n", path, GetLastError());
         return 102;
     }
-    refusal = {path, firstOpenError, readError, false};
-    if (!ReplaceCreateFileA(RefusingCreateFileA)) {
-        fprintf(stderr, "no import of CreateFileA to replace\n");
-        return 103;
-    }
+    const bool readsFail = strcmp(reads, "fail") == 0;
+    refusal = {path, firstOpenError, readsFail ? 0 : static_cast<DWORD>(atoi(reads)), readsFail,
+               false};
+    ReplaceCreateFileA(RefusingCreateFileA);
     AcquireProductKey();
     LogInventory(path);
     if (reader != nullptr)
@@ -227,8 +213,8 @@ int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "machine") == 0)
         return LogAsMachine(atoi(argv[2]), argv[3]);
     if (argc == 6 && strcmp(argv[1], "refuse") == 0)
-        return LogRefused(argv[2], static_cast<DWORD>(atoi(argv[3])),
-                          static_cast<DWORD>(atoi(argv[4])), strcmp(argv[5], "held") == 0);
+        return LogRefused(argv[2], static_cast<DWORD>(atoi(argv[3])), argv[4],
+                          strcmp(argv[5], "held") == 0);
     if (argc == 4 && strcmp(argv[1], "hold") == 0) {
         return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])));
     }

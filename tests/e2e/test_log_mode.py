@@ -157,14 +157,15 @@ class FileShapeTest(LogModeTest):
                 self.machine.contend("", "refuse", windows_path(path), "0", "5", "free")
                 self.assertEqual(self.read(path), before + decoded_line())
 
-    def test_failed_open_appends_only_to_a_log_refused_for_reading_by_rights(self):
+    def test_appends_only_after_reading_the_whole_log_or_a_refusal_by_rights(self):
         # A log that may be appended to but not read gets its line unseen. A first open that
         # failed for a passing reason, a log held by a reader that lets nobody read, or a
         # network that fails the reading too give no line unseen: it comes at the next logon.
+        # So does a log whose reads fail part of the way (another program's lock).
         for first, reads, holder, appended in (
                 (0, 5, "free", True), (0, 65, "free", True), (0, 59, "free", False),
                 (0, 87, "free", False), (59, 0, "free", False), (59, 0, "held", False),
-                (65, 0, "held", False)):
+                (65, 0, "held", False), (0, "fail", "free", False)):
             with self.subTest(first=first, reads=reads, holder=holder):
                 path = self.write("log.txt", b"old line\r\n")
                 self.machine.contend("", "refuse", windows_path(path), str(first), str(reads),
