@@ -52,9 +52,11 @@ export WINEARCH=win64
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 xvfb_pid=""
 
+# What a test killed by its time-out made (an SMB server) is removed at the run's end.
 cleanup() {
   "$here/wine-run" --stop || true
   release
+  sweep
 }
 trap cleanup EXIT
 # Tests make files immutable (chattr +i); one that a killed test left would stop
