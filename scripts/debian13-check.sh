@@ -9,11 +9,19 @@ set -euo pipefail
 root=$(realpath -m "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
 branch=${2:-$(git -C "$repo" rev-parse --abbrev-ref HEAD)}
+# The mounts this script makes are recorded (scripts/leftovers.sh) and undone when it ends,
+# or by the next run when it was killed; a mount that it did not make stays.
+source "$repo/scripts/leftovers.sh"
+records_open check
+trap release EXIT
+sweep
 
 # debootstrap removes its work folder ROOT/debootstrap when it has finished.
 if [ -d "$root/debootstrap" ]; then
+  mounts=$(mounts_under "$root")
   echo "check: $root is a root that debootstrap did not finish (see $root.debootstrap.log);" \
-    "unmount what is mounted under it (umount -R $root), remove it and run again" >&2
+    "${mounts:+first unmount what is mounted in it ($(echo $mounts)), then }remove it" \
+    "(rm -rf --one-file-system $root) and run again" >&2
   exit 1
 fi
 if [ ! -x "$root/usr/bin/apt-get" ]; then
@@ -34,14 +42,17 @@ fi
 bash "$repo/scripts/setup.sh"
 
 # `ip netns exec` remounts /sys and needs the root to be a mount point of its own.
-unmount() { umount -R "$root" 2>/dev/null || umount -lR "$root" 2>/dev/null || true; }
-trap unmount EXIT
-mountpoint -q "$root" || mount --bind "$root" "$root"
+bind() {
+  mountpoint -q "$2" && return 0
+  record mount "$2"
+  mount --bind "$1" "$2" || { echo "check: could not bind-mount $1 at $2" >&2; exit 1; }
+}
+bind "$root" "$root"
 for fs in proc dev dev/pts sys; do
-  mountpoint -q "$root/$fs" || mount --bind "/$fs" "$root/$fs"
+  bind "/$fs" "$root/$fs"
 done
 
-rm -rf "$root/root/quorv"
+remove_tree "$root/root/quorv"
 git clone -q --branch "$branch" "$repo" "$root/root/quorv"
 echo "check: $(git -C "$root/root/quorv" log -1 --format='%h %s')"
 

@@ -14,13 +14,18 @@ export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscor
 exe=build/windows/quorv.exe
 echo "run: $exe ($(stat -c %s "$exe") bytes)"
 
+# The prefix's wineserver and the X server are recorded (scripts/leftovers.sh): a killed
+# run leaves them to the next run of any of the scripts, which ends them.
+source scripts/leftovers.sh
 source scripts/xvfb.sh
+records_open run
 xvfb_pid=""
 stop() {
   wineserver -k 2>/dev/null || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  release
 }
 trap stop EXIT
+record wine "$WINEPREFIX"
 
 # Wine needs a display for the dialog, and its prefix set-up runs smoother with one too.
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then

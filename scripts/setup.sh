@@ -2,13 +2,18 @@
 # Prepares a Debian 12 or 13 machine (as root) to build quorv.exe and run it under Wine:
 # packages from the release it runs on, the i386 architecture and the binfmt entry that
 # hands 32-bit x86 programs to QEMU. Every step checks first, so a second run changes
-# nothing and takes seconds. Prints each thing it installs or changes.
+# nothing and takes seconds. Prints each thing it installs or changes. Starts by removing
+# what killed runs of the project's scripts left (scripts/leftovers.sh), saying so.
 set -euo pipefail
 
 log() { printf 'setup: %s\n' "$*"; }
 
 [ "$(id -u)" = 0 ] || { echo "setup: run as root" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
+source "$(dirname "$0")/leftovers.sh"
+records_open setup
+trap release EXIT
+sweep
 
 apt_updated=0
 apt_update_once() {
@@ -98,19 +103,50 @@ ensure_packages() {
   if [ "${#missing[@]}" -gt 0 ]; then
     apt_update_once
     log "installing ${missing[*]}"
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+    apt_install "${missing[@]}" ||
       { echo "setup: apt-get could not install ${missing[*]} (its messages are above)" >&2; exit 1; }
-    [[ " ${missing[*]} " == *" samba "* ]] && stop_system_samba
   fi
   return 0
 }
 
+# apt_install PACKAGE...: apt-get install, with no service started meanwhile: installing
+# samba would start a file server on every interface. /usr/sbin/policy-rc.d, which every
+# init system's package scripts ask, forbids it; one already there that forbids starting
+# smbd stays, any other is set aside and put back afterwards (a killed run's by the next).
+apt_install() {
+  local policy=/usr/sbin/policy-rc.d answer=0 status=0
+  if [ -x "$policy" ]; then "$policy" smbd start >/dev/null 2>&1 || answer=$?; fi
+  if [ "$answer" != 101 ]; then
+    record file "$policy"
+    [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
+    printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+  fi
+  apt-get install -y -qq --no-install-recommends "$@" >/dev/null || status=$?
+  [ "$answer" = 101 ] || done_with file "$policy" ||
+    { echo "setup: could not put $policy back as it was" >&2; exit 1; }
+  return "$status"
+}
+
 # The tests start their own smbd in a namespace of their own. Where systemd runs, installing
-# samba also starts a file server for the whole network; one this set-up brought is stopped.
-stop_system_samba() {
+# samba enables smbd and nmbd (not started, see apt_install), and an earlier set-up killed
+# at the wrong time may have left them running on every interface with Debian's default
+# configuration. Such a server is stopped and disabled; one configured by hand is someone's
+# and stays.
+quiet_system_samba() {
   [ -d /run/systemd/system ] || return 0
-  log "stopping and disabling the system's smbd and nmbd, which installing samba started"
-  systemctl disable --now smbd nmbd >/dev/null 2>&1 || true
+  local unit output
+  for unit in smbd nmbd; do
+    systemctl -q is-enabled "$unit" 2>/dev/null || systemctl -q is-active "$unit" || continue
+    if ! cmp -s /etc/samba/smb.conf /usr/share/samba/smb.conf; then
+      log "leaving the system's $unit alone: /etc/samba/smb.conf is not Debian's default"
+      continue
+    fi
+    log "stopping and disabling the system's $unit, which installing samba enabled with" \
+      "Debian's default configuration (serving every interface)"
+    output=$(systemctl disable --now "$unit" 2>&1) ||
+      { echo "$output" >&2; echo "setup: could not stop and disable $unit" >&2; exit 1; }
+  done
 }
 
 ensure_qemu_10() {
@@ -125,34 +161,60 @@ ensure_qemu_10() {
   fi
   apt_update_once
   log "installing qemu-user-static from $BACKPORTS"
-  apt-get install -y -qq --no-install-recommends -t "$BACKPORTS" qemu-user-static >/dev/null ||
+  apt_install -t "$BACKPORTS" qemu-user-static ||
     { echo "setup: apt-get could not install qemu-user-static from $BACKPORTS" >&2; exit 1; }
 }
 
+# runs_i386_program: true when a static 32-bit x86 program runs here and returns its code.
+runs_i386_program() {
+  local work status=0
+  work=/tmp/quorv-setup.$(new_token)
+  record folder "$work"
+  mkdir "$work"
+  printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' >"$work/exit.s"
+  as --32 -o "$work/exit.o" "$work/exit.s" && ld -m elf_i386 -o "$work/exit" "$work/exit.o" ||
+    { echo "setup: could not assemble a 32-bit test program (as, ld)" >&2; exit 1; }
+  "$work/exit" 2>/dev/null || status=$?
+  done_with folder "$work"
+  [ "$status" = 42 ]
+}
+
 # The kernel refuses 32-bit x86 code, and Debian does not register i386 on an x86_64
-# host, so 32-bit ELF programs (Wine's 32-bit loader) are handed to QEMU here.
+# host, so 32-bit ELF programs (Wine's 32-bit loader) are handed to QEMU here. The entry
+# serves the whole host and its containers, so one that already runs 32-bit programs stays.
 ensure_binfmt_i386() {
-  local dir=/proc/sys/fs/binfmt_misc
+  local dir=/proc/sys/fs/binfmt_misc entry
   if [ ! -e "$dir/register" ]; then
     log "mounting binfmt_misc"
     mount -t binfmt_misc binfmt_misc "$dir" ||
       { echo "setup: cannot mount binfmt_misc at $dir; run on a machine or privileged container" >&2; exit 1; }
   fi
-  if [ -e "$dir/qemu-i386" ]; then
-    grep -q '^interpreter /usr/bin/qemu-i386-static$' "$dir/qemu-i386" &&
-      grep -q '^flags: .*F' "$dir/qemu-i386" && grep -q '^enabled' "$dir/qemu-i386" && return 0
-    log "replacing the old qemu-i386 binfmt entry"
-    echo -1 >"$dir/qemu-i386"
+  entry=$dir/qemu-i386
+  if [ -e "$entry" ]; then
+    grep -q '^interpreter /usr/bin/qemu-i386-static$' "$entry" &&
+      grep -q '^flags: .*F' "$entry" && grep -q '^enabled' "$entry" && return 0
+    if runs_i386_program; then
+      log "keeping the host's qemu-i386 binfmt entry" \
+        "($(sed -n 's/^interpreter //p' "$entry")), which runs 32-bit programs"
+      return 0
+    fi
+    log "replacing the host-wide qemu-i386 binfmt entry ($(sed -n 's/^interpreter //p' "$entry")," \
+      "$(head -n1 "$entry")), which runs no 32-bit program"
+    echo -1 >"$entry"
   fi
-  log "registering qemu-i386 for 32-bit x86 programs"
+  log "registering qemu-i386 host-wide: every 32-bit x86 program of this machine and its" \
+    "containers now runs through /usr/bin/qemu-i386-static"
   printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' \
     >"$dir/register" || { echo "setup: the kernel refused the qemu-i386 binfmt entry" >&2; exit 1; }
+  runs_i386_program || { echo "setup: a 32-bit x86 program does not run even with the new" \
+    "qemu-i386 entry" >&2; exit 1; }
 }
 
 choose_release
 ensure_i386_architecture
 ensure_backports_source
 ensure_packages
+quiet_system_samba
 ensure_qemu_10
 ensure_binfmt_i386
 log "ready"

@@ -32,6 +32,8 @@ echo "== native unit tests"
 ctest --preset native --progress || status=1
 echo "== the test bed's X server does not hold its lock"
 scripts/testbed.sh build/windows bash tests/testbed_lock_check.sh || status=1
+echo "== a killed run of the test bed and the SMB server leaves nothing once the next has run"
+bash tests/testbed_kill_check.sh build/windows || status=1
 echo "== Windows-side and end-to-end tests under Wine"
 scripts/testbed.sh build/windows ctest --preset windows || status=1
 exit "$status"

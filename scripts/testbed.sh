@@ -15,6 +15,7 @@ set -euo pipefail
 build_dir=$(realpath "$1")
 shift
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/leftovers.sh"
 source "$here/xvfb.sh"
 
 # One test machine per build tree at a time: runs share the prefix and its wineserver.
@@ -31,12 +32,15 @@ if ! flock -n 9; then
   flock 9
 fi
 
-run_id=$$
-export QUORV_NETNS_OFFICE="quorv-office-$run_id"
-export QUORV_NETNS_LOOPBACK="quorv-loopback-$run_id"
-export QUORV_NETNS_CROWDED="quorv-crowded-$run_id"
-export QUORV_NETNS_PRIVATE="quorv-private-$run_id"
-sink="quorv-sink-$run_id"
+# What the run makes is recorded (scripts/leftovers.sh); its names carry the run's token,
+# so the namespaces of two runs at once, of one tree or two, never share a name.
+records_open testbed
+sweep
+export QUORV_NETNS_OFFICE="quorv-office-$run_token"
+export QUORV_NETNS_LOOPBACK="quorv-loopback-$run_token"
+export QUORV_NETNS_CROWDED="quorv-crowded-$run_token"
+export QUORV_NETNS_PRIVATE="quorv-private-$run_token"
+sink="quorv-sink-$run_token"
 export QUORV_HOSTNAME="QUORV-PC"
 export QUORV_TESTBED_DIR="$build_dir/testbed"
 export WINEPREFIX="$build_dir/wineprefix"
@@ -47,28 +51,17 @@ export WINEARCH=win64
 # and file names then reaches Windows programs in code page 1252, as on an English Windows.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 xvfb_pid=""
-# What a run makes that outlives it when it is killed (its X server, its network
-# namespaces) is noted here as it is made; the next run ends what it finds.
-leftovers=$build_dir/testbed.leftovers
-while read -r kind name start; do
-  if [ "$kind" = netns ] && ip netns del "$name" 2>/dev/null; then
-    echo "testbed: removed the network namespace $name that a killed run left"
-  elif [ "$kind" = xvfb ] && [ "$(cut -d' ' -f22 "/proc/$name/stat" 2>/dev/null)" = "$start" ]; then
-    echo "testbed: ending the X server (pid $name) that a killed run left"
-    kill "$name"
-  fi
-done < <(cat "$leftovers" 2>/dev/null)
 
+# What a test killed by its time-out made (an SMB server) is removed at the run's end.
 cleanup() {
   "$here/wine-run" --stop || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
-  for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
-      "$QUORV_NETNS_PRIVATE" "$sink"; do
-    ip netns del "$ns" 2>/dev/null || true
-  done
-  rm -f "$leftovers"
+  release
+  sweep
 }
 trap cleanup EXIT
+# Tests make files immutable (chattr +i); one that a killed test left would stop
+# `rm -rf build`.
+record immutable "$QUORV_TESTBED_DIR"
 
 # An Ethernet adapter in namespace $1: a veth whose peer lives in the sink namespace, so
 # the peer does not show up as a second adapter.
@@ -101,14 +94,15 @@ make_networks() {
   add_adapter "$QUORV_NETNS_PRIVATE" eth0 02:00:5e:30:00:01 10.20.30.40/8
 }
 
-printf 'netns %s\n' "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
-  "$QUORV_NETNS_PRIVATE" "$sink" >"$leftovers"
+for ns in "$sink" "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
+    "$QUORV_NETNS_PRIVATE"; do
+  record netns "$ns"
+done
 make_networks
 # A Wine GUI process started before the server accepts connections shows no window;
 # start_xvfb returns only once it does. The server must not inherit the lock: left by a
 # killed run, it would keep the next one waiting.
 start_xvfb 1024x768x24 9>&-
-echo "xvfb $xvfb_pid $(cut -d' ' -f22 "/proc/$xvfb_pid/stat")" >>"$leftovers"
 export QUORV_XVFB_PID=$xvfb_pid  # for tests/testbed_lock_check.sh
 mkdir -p "$QUORV_TESTBED_DIR"
 # Only this script holds the lock: a Wine process that outlives the run (a service whose

@@ -1,6 +1,7 @@
 # Sourced by the scripts that show Wine windows: start_xvfb SCREEN starts a headless X
 # server (SCREEN as in 1024x768x24) on a display no other server holds, exports DISPLAY
-# and sets xvfb_pid; the caller stops the server.
+# and sets xvfb_pid; the server is in the caller's record (scripts/leftovers.sh), whose
+# release stops it.
 # An X server also listens on an abstract socket that every process of the network
 # namespace shares, whatever its /tmp, so a display picked by looking for lock files in
 # /tmp can belong to another run (one in a container or another root). Xvfb picks a free
@@ -13,6 +14,7 @@ start_xvfb() {
   mkfifo "$pipe"
   Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$pipe" >/dev/null 2>"$log" &
   xvfb_pid=$!
+  record process "$xvfb_pid" "$(process_start "$xvfb_pid")" Xvfb
   read -r -t 30 display <"$pipe" || true
   rm -f "$pipe"
   if [ -z "$display" ]; then

@@ -12,17 +12,22 @@
 #   QUORV_SMB_USER            a plain user
 #   QUORV_SMB_USER_SID        the plain user's SID
 #   QUORV_SMB_PASSWORD        the password of both
-# The server is stopped and the namespace removed when the command ends, however it ends.
+# The server, its namespace, its folder and two accounts made for this run alone (another
+# run may be using its own at the same time) are recorded (scripts/leftovers.sh) and removed
+# when the command ends; a run killed before then leaves them to the next run.
 # Usage: tests/smb/smb_server.sh LOG_DIR COMMAND [ARG...]
 set -euo pipefail
 
 log_dir=$(realpath -m "$1")
 shift
-admin=quorvadmin
-user=quorvuser
+source "$(dirname "$0")/../../scripts/leftovers.sh"
+records_open smb_server
+sweep
+admin=quorvadmin-$run_token
+user=quorvuser-$run_token
 password=Quorv-test-7
-ns=quorv-smb-$$
-work=""
+ns=quorv-smb-$run_token
+work=/tmp/quorv-smb.$run_token
 
 fail() {
   echo "smb_server: $*" >&2
@@ -37,24 +42,15 @@ done
   fail "Debian's /usr/bin/python3 has no impacket; bash scripts/setup.sh installs python3-impacket"
 
 stop() {
-  local pids
-  pids=$(ip netns pids "$ns" 2>/dev/null || true)
-  if [ -n "$pids" ]; then
-    kill $pids 2>/dev/null || true
-    sleep 0.5
-    kill -9 $(ip netns pids "$ns" 2>/dev/null) 2>/dev/null || true
-  fi
-  ip netns del "$ns" 2>/dev/null || true
-  if [ -n "$work" ]; then
-    cp "$work/log/smbd.log" "$log_dir/" 2>/dev/null || true
-    rm -rf "$work"
-  fi
+  undo netns "$ns" >/dev/null || true  # smbd ends before its log is kept
+  cp "$work/log/smbd.log" "$log_dir/" 2>/dev/null || true
+  release
 }
 trap stop EXIT
 
 mkdir -p "$log_dir"
-work=$(mktemp -d /tmp/quorv-smb.XXXXXX)
-chmod 0755 "$work"
+record folder "$work"
+mkdir -m 0755 "$work"
 conf=$work/smb.conf
 share=$work/share
 mkdir -p "$work"/{private,lock,state,cache,run,ncalrpc,log} "$share" "$work/mapped"
@@ -95,7 +91,8 @@ cat >"$conf" <<CONF
 CONF
 
 for name in "$admin" "$user"; do
-  id -u "$name" >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin "$name"
+  record user "$name"
+  useradd -M -s /usr/sbin/nologin "$name" || fail "useradd could not add the account $name"
   printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$conf" -s -a "$name" >/dev/null
 done
 setpriv --reuid="$user" --regid="$user" --clear-groups test -w "$share" ||
@@ -103,6 +100,7 @@ setpriv --reuid="$user" --regid="$user" --clear-groups test -w "$share" ||
 user_sid=$(pdbedit -s "$conf" -L -v "$user" | sed -n 's/^User SID: *//p')
 [ -n "$user_sid" ] || fail "pdbedit gave no SID for $user"
 
+record netns "$ns"
 ip netns add "$ns"
 ip -n "$ns" link set lo up
 ip netns exec "$ns" smbd -s "$conf" -D
