@@ -12,7 +12,7 @@ runs=${1:-15}
 
 source scripts/on_testbed.sh
 
-build=$(dirname "$QUORV_TESTBED_DIR")
+build=$QUORV_BUILD_DIR
 work=$QUORV_TESTBED_DIR/bench_dialog
 mkdir -p "$work"
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | tr / '\\')"; }

@@ -11,38 +11,30 @@
 # Only documentation, loopback and that one private address are used; no packet is sent.
 # Usage: scripts/testbed.sh BUILD_DIR COMMAND [ARG...]
 set -euo pipefail
+# Everything the test machine makes (namespaces, X and Wine servers, scratch files, changes
+# to the Wine prefix) lives in the run's sandbox and goes with it.
+[ -n "${QUORV_SANDBOX:-}" ] || exec "$(dirname "$0")/sandbox.sh" "$0" "$@"
 
 build_dir=$(realpath "$1")
 shift
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/leftovers.sh"
 source "$here/xvfb.sh"
 
-# One test machine per build tree at a time: runs share the prefix and its wineserver.
+# One test machine per build tree at a time: runs share the prefix.
 mkdir -p "$build_dir"
-lock=$build_dir/testbed.lock
-exec 9>"$lock"
+exec 9>"$build_dir/testbed.lock"
 if ! flock -n 9; then
-  holders=""
-  for pid in $(exec 9>&-; find /proc/[0-9]*/fd -lname "$lock" 2>/dev/null | cut -d/ -f3 | sort -un); do
-    [ "$pid" = $$ ] || holders+=" $pid ($(cat "/proc/$pid/comm" 2>/dev/null))"
-  done
-  echo "testbed: waiting for another run of the test bed on $build_dir to end: it holds" \
-    "$lock (open in:${holders:- no process seen})" >&2
+  echo "testbed: waiting for another run of the test bed on $build_dir to end" >&2
   flock 9
 fi
 
-# What the run makes is recorded (scripts/leftovers.sh); its names carry the run's token,
-# so the namespaces of two runs at once, of one tree or two, never share a name.
-records_open testbed
-sweep
-export QUORV_NETNS_OFFICE="quorv-office-$run_token"
-export QUORV_NETNS_LOOPBACK="quorv-loopback-$run_token"
-export QUORV_NETNS_CROWDED="quorv-crowded-$run_token"
-export QUORV_NETNS_PRIVATE="quorv-private-$run_token"
-sink="quorv-sink-$run_token"
+export QUORV_NETNS_OFFICE=quorv-office QUORV_NETNS_LOOPBACK=quorv-loopback
+export QUORV_NETNS_CROWDED=quorv-crowded QUORV_NETNS_PRIVATE=quorv-private
+sink=quorv-sink
 export QUORV_HOSTNAME="QUORV-PC"
-export QUORV_TESTBED_DIR="$build_dir/testbed"
+# Test scratch (files that tests make immutable too) lives in the sandbox's /tmp.
+export QUORV_TESTBED_DIR=/tmp/quorv-testbed
+export QUORV_BUILD_DIR=$build_dir
 export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -50,18 +42,6 @@ export WINEARCH=win64
 # The one UTF-8 locale installed: text beyond ASCII in command lines, environment variables
 # and file names then reaches Windows programs in code page 1252, as on an English Windows.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-xvfb_pid=""
-
-# What a test killed by its time-out made (an SMB server) is removed at the run's end.
-cleanup() {
-  "$here/wine-run" --stop || true
-  release
-  sweep
-}
-trap cleanup EXIT
-# Tests make files immutable (chattr +i); one that a killed test left would stop
-# `rm -rf build`.
-record immutable "$QUORV_TESTBED_DIR"
 
 # An Ethernet adapter in namespace $1: a veth whose peer lives in the sink namespace, so
 # the peer does not show up as a second adapter.
@@ -94,18 +74,15 @@ make_networks() {
   add_adapter "$QUORV_NETNS_PRIVATE" eth0 02:00:5e:30:00:01 10.20.30.40/8
 }
 
-for ns in "$sink" "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
-    "$QUORV_NETNS_PRIVATE"; do
-  record netns "$ns"
-done
 make_networks
 # A Wine GUI process started before the server accepts connections shows no window;
-# start_xvfb returns only once it does. The server must not inherit the lock: left by a
-# killed run, it would keep the next one waiting.
-start_xvfb 1024x768x24 9>&-
-export QUORV_XVFB_PID=$xvfb_pid  # for tests/testbed_lock_check.sh
+# start_xvfb returns only once it does.
+start_xvfb 1024x768x24
 mkdir -p "$QUORV_TESTBED_DIR"
-# Only this script holds the lock: a Wine process that outlives the run (a service whose
-# server was killed under it) would otherwise keep the next run waiting without a word.
-"$here/wine-run" --prefix 9>&-
-"$@" 9>&-
+"$here/wine-run" --prefix
+# What the tests change in the prefix (registry values) goes to an overlay in the sandbox,
+# so the next run starts from the prefix as it was made.
+mkdir /tmp/.prefix-changes /tmp/.prefix-work
+mount -t overlay overlay \
+  -o "lowerdir=$WINEPREFIX,upperdir=/tmp/.prefix-changes,workdir=/tmp/.prefix-work" "$WINEPREFIX"
+"$@"

@@ -3,33 +3,32 @@
 # namespace of its own, listening on 127.0.0.1:445 there, standalone, with two shares:
 # "inventory", whose ACLs smbd stores and checks (acl_xattr) instead of mapping them to Unix
 # permissions, and "mapped", with Samba's default of mapping them onto POSIX ACLs. The
-# server's configuration, state and shares live in a new folder under /tmp,
-# removed at the end: smbd works in them as the plain user too, who could not reach a build
-# folder in a clone under /root. Its log is kept in LOG_DIR. The command runs in the same
-# namespace and finds the server through these variables:
+# server's configuration, state and shares live in a folder under /tmp: smbd works in them
+# as the plain user too, who could not reach a build folder in a clone under /root. Its log
+# is kept in LOG_DIR. The command runs in the same namespace and finds the server through
+# these variables:
 #   QUORV_SMB_CONF            the server's configuration, for the client tools
 #   QUORV_SMB_ADMIN           a local admin, who acts as root on the share
 #   QUORV_SMB_USER            a plain user
 #   QUORV_SMB_USER_SID        the plain user's SID
 #   QUORV_SMB_PASSWORD        the password of both
-# The server, its namespace, its folder and two accounts made for this run alone (another
-# run may be using its own at the same time) are recorded (scripts/leftovers.sh) and removed
-# when the command ends; a run killed before then leaves them to the next run.
+# It runs in a sandbox (scripts/sandbox.sh; the test bed's, when started there): the
+# server, its namespace, folder and accounts end with it and never reach the host.
 # Usage: tests/smb/smb_server.sh LOG_DIR COMMAND [ARG...]
 set -euo pipefail
+[ -n "${QUORV_SANDBOX:-}" ] || exec "$(dirname "$0")/../../scripts/sandbox.sh" "$0" "$@"
 
 log_dir=$(realpath -m "$1")
 shift
-source "$(dirname "$0")/../../scripts/leftovers.sh"
-records_open smb_server
-sweep
-admin=quorvadmin-$run_token
-user=quorvuser-$run_token
+admin=quorvadmin
+user=quorvuser
 password=Quorv-test-7
-ns=quorv-smb-$run_token
-work=/tmp/quorv-smb.$run_token
+ns=quorv-smb
+work=/tmp/quorv-smb
 
+keep_log() { cp "$work/log/smbd.log" "$log_dir/" 2>/dev/null || true; }
 fail() {
+  keep_log
   echo "smb_server: $*" >&2
   exit 1
 }
@@ -41,15 +40,13 @@ done
 /usr/bin/python3 -c 'import impacket' 2>/dev/null ||
   fail "Debian's /usr/bin/python3 has no impacket; bash scripts/setup.sh installs python3-impacket"
 
-stop() {
-  undo netns "$ns" >/dev/null || true  # smbd ends before its log is kept
-  cp "$work/log/smbd.log" "$log_dir/" 2>/dev/null || true
-  release
-}
-trap stop EXIT
-
+# An earlier server of this sandbox (a test run twice) goes first.
+if [ -e "/run/netns/$ns" ]; then
+  kill $(ip netns pids "$ns") 2>/dev/null || true
+  ip netns del "$ns"
+fi
+rm -rf "$work"
 mkdir -p "$log_dir"
-record folder "$work"
 mkdir -m 0755 "$work"
 conf=$work/smb.conf
 share=$work/share
@@ -91,8 +88,8 @@ cat >"$conf" <<CONF
 CONF
 
 for name in "$admin" "$user"; do
-  record user "$name"
-  useradd -M -s /usr/sbin/nologin "$name" || fail "useradd could not add the account $name"
+  getent passwd "$name" >/dev/null || useradd -M -s /usr/sbin/nologin "$name" ||
+    fail "useradd could not add the account $name"
   printf '%s\n%s\n' "$password" "$password" | smbpasswd -c "$conf" -s -a "$name" >/dev/null
 done
 setpriv --reuid="$user" --regid="$user" --clear-groups test -w "$share" ||
@@ -100,7 +97,6 @@ setpriv --reuid="$user" --regid="$user" --clear-groups test -w "$share" ||
 user_sid=$(pdbedit -s "$conf" -L -v "$user" | sed -n 's/^User SID: *//p')
 [ -n "$user_sid" ] || fail "pdbedit gave no SID for $user"
 
-record netns "$ns"
 ip netns add "$ns"
 ip -n "$ns" link set lo up
 ip netns exec "$ns" smbd -s "$conf" -D
@@ -111,5 +107,9 @@ done
 ip netns exec "$ns" ss -Hltn 'sport = :445' | grep -q . ||
   fail "smbd is not listening on 127.0.0.1:445 after 10 s; its log is kept as $log_dir/smbd.log"
 
+status=0
 ip netns exec "$ns" env QUORV_SMB_CONF="$conf" QUORV_SMB_ADMIN="$admin" \
-  QUORV_SMB_USER="$user" QUORV_SMB_USER_SID="$user_sid" QUORV_SMB_PASSWORD="$password" "$@"
+  QUORV_SMB_USER="$user" QUORV_SMB_USER_SID="$user_sid" QUORV_SMB_PASSWORD="$password" "$@" ||
+  status=$?
+keep_log
+exit "$status"
