@@ -2,18 +2,35 @@
 # Prepares a Debian 12 or 13 machine (as root) to build quorv.exe and run it under Wine:
 # packages from the release it runs on, the i386 architecture and the binfmt entry that
 # hands 32-bit x86 programs to QEMU. Every step checks first, so a second run changes
-# nothing and takes seconds. Prints each thing it installs or changes. Starts by removing
-# what killed runs of the project's scripts left (scripts/leftovers.sh), saying so.
+# nothing and takes seconds. Prints each thing it installs or changes. Makes nothing outside
+# the packages, those two and build/setup; removes, once, what earlier versions of the
+# project's scripts left on the host, naming each thing.
 set -euo pipefail
 
 log() { printf 'setup: %s\n' "$*"; }
 
 [ "$(id -u)" = 0 ] || { echo "setup: run as root" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
-source "$(dirname "$0")/leftovers.sh"
-records_open setup
-trap release EXIT
-sweep
+scratch=$(cd "$(dirname "$0")/.." && pwd)/build/setup
+
+# Earlier versions kept records of what their runs made under /var/lib/quorv and made
+# network namespaces quorv-* and accounts quorvadmin and quorvuser (with a run's suffix
+# -r... later) on the host itself; runs now make all of that inside their sandbox only.
+remove_earlier_leftovers() {
+  local ns pids name
+  for ns in $(ip netns list 2>/dev/null | awk '$1 ~ /^quorv-/ {print $1}'); do
+    pids=$(ip netns pids "$ns" 2>/dev/null | tr '\n' ' ')
+    [ -z "$pids" ] || kill -9 $pids 2>/dev/null || true
+    ip netns del "$ns" && log "removed the network namespace $ns${pids:+ and its processes ${pids% }}," \
+      "which an earlier version left"
+  done
+  for name in $(getent passwd | cut -d: -f1 | grep -E '^quorv(admin|user)(-r[0-9a-f]{8})?$' || true); do
+    userdel "$name" && log "removed the account $name, which an earlier version left"
+  done
+  if [ -d /var/lib/quorv ]; then
+    rm -rf /var/lib/quorv && log "removed /var/lib/quorv, the records of an earlier version"
+  fi
+}
 
 apt_updated=0
 apt_update_once() {
@@ -113,18 +130,23 @@ ensure_packages() {
 # samba would start a file server on every interface. /usr/sbin/policy-rc.d, which every
 # init system's package scripts ask, forbids it; one already there that forbids starting
 # smbd stays, any other is set aside and put back afterwards (a killed run's by the next).
+policy=/usr/sbin/policy-rc.d
+restore_policy() {
+  grep -qs 'quorv setup.sh' "$policy" || return 0
+  if [ -e "$policy.quorv-saved" ]; then mv -f "$policy.quorv-saved" "$policy"; else rm -f "$policy"; fi
+}
 apt_install() {
-  local policy=/usr/sbin/policy-rc.d answer=0 status=0
+  local answer=0 status=0
+  restore_policy
   if [ -x "$policy" ]; then "$policy" smbd start >/dev/null 2>&1 || answer=$?; fi
   if [ "$answer" != 101 ]; then
-    record file "$policy"
     [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
+    trap restore_policy EXIT
     printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy"
     chmod 755 "$policy"
   fi
   apt-get install -y -qq --no-install-recommends "$@" >/dev/null || status=$?
-  [ "$answer" = 101 ] || done_with file "$policy" ||
-    { echo "setup: could not put $policy back as it was" >&2; exit 1; }
+  restore_policy
   return "$status"
 }
 
@@ -167,21 +189,22 @@ ensure_qemu_10() {
 
 # runs_i386_program: true when a static 32-bit x86 program runs here and returns its code.
 runs_i386_program() {
-  local work status=0
-  work=/tmp/quorv-setup.$(new_token)
-  record folder "$work"
-  mkdir "$work"
-  printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' >"$work/exit.s"
-  as --32 -o "$work/exit.o" "$work/exit.s" && ld -m elf_i386 -o "$work/exit" "$work/exit.o" ||
+  local status=0
+  mkdir -p "$scratch"
+  printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' >"$scratch/exit.s"
+  as --32 -o "$scratch/exit.o" "$scratch/exit.s" && ld -m elf_i386 -o "$scratch/exit" "$scratch/exit.o" ||
     { echo "setup: could not assemble a 32-bit test program (as, ld)" >&2; exit 1; }
-  "$work/exit" 2>/dev/null || status=$?
-  done_with folder "$work"
+  "$scratch/exit" 2>/dev/null || status=$?
   [ "$status" = 42 ]
 }
 
 # The kernel refuses 32-bit x86 code, and Debian does not register i386 on an x86_64
-# host, so 32-bit ELF programs (Wine's 32-bit loader) are handed to QEMU here. The entry
-# serves the whole host and its containers, so one that already runs 32-bit programs stays.
+# host, so 32-bit ELF programs (Wine's 32-bit loader) are handed to QEMU here, for the whole
+# host. The entry has the flag F (QEMU opened at registration, so it serves every
+# mount namespace and chroot) and never C: with C the kernel would take the credentials from
+# the program, so a setuid-root 32-bit program would run QEMU as root with QEMU's
+# environment variables in its caller's hands. An entry with C is replaced; one without C
+# that runs 32-bit programs stays.
 ensure_binfmt_i386() {
   local dir=/proc/sys/fs/binfmt_misc entry
   if [ ! -e "$dir/register" ]; then
@@ -191,25 +214,26 @@ ensure_binfmt_i386() {
   fi
   entry=$dir/qemu-i386
   if [ -e "$entry" ]; then
-    grep -q '^interpreter /usr/bin/qemu-i386-static$' "$entry" &&
-      grep -q '^flags: .*F' "$entry" && grep -q '^enabled' "$entry" && return 0
-    if runs_i386_program; then
-      log "keeping the host's qemu-i386 binfmt entry" \
-        "($(sed -n 's/^interpreter //p' "$entry")), which runs 32-bit programs"
+    if grep -q '^flags: .*C' "$entry"; then
+      log "replacing the host-wide qemu-i386 binfmt entry ($(sed -n 's/^interpreter //p' "$entry")," \
+        "$(grep '^flags' "$entry")): its flag C would run setuid 32-bit programs' QEMU as root"
+    elif grep -q '^enabled' "$entry" && runs_i386_program; then
       return 0
+    else
+      log "replacing the host-wide qemu-i386 binfmt entry ($(sed -n 's/^interpreter //p' "$entry")," \
+        "$(head -n1 "$entry")), which runs no 32-bit program"
     fi
-    log "replacing the host-wide qemu-i386 binfmt entry ($(sed -n 's/^interpreter //p' "$entry")," \
-      "$(head -n1 "$entry")), which runs no 32-bit program"
     echo -1 >"$entry"
   fi
   log "registering qemu-i386 host-wide: every 32-bit x86 program of this machine and its" \
     "containers now runs through /usr/bin/qemu-i386-static"
-  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' \
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
     >"$dir/register" || { echo "setup: the kernel refused the qemu-i386 binfmt entry" >&2; exit 1; }
   runs_i386_program || { echo "setup: a 32-bit x86 program does not run even with the new" \
     "qemu-i386 entry" >&2; exit 1; }
 }
 
+remove_earlier_leftovers
 choose_release
 ensure_i386_architecture
 ensure_backports_source
