@@ -1,78 +1,77 @@
 #!/usr/bin/env bash
-# A run of the test bed with the SMB server inside it, both killed with SIGKILL (which skips
-# their traps), leaves nothing once the next run has ended: no namespace, process, folder,
-# account or immutable file; and the next run says what it removed.
-# Usage: tests/testbed_kill_check.sh BUILD_DIR   (as root, outside the test bed)
+# A run killed with SIGKILL leaves the host as it was, at once, with no later run to tidy
+# up: its processes, network namespaces (and /run/netns), files in /tmp and /var/log/samba,
+# accounts, mounts and immutable files in the build tree are what they were before. Two runs
+# of the test bed are killed as whole process groups, as a terminal or CI kills a command:
+# one while the SMB server of smb.share_rights is up, one while e2e.test_log_mode runs.
+# Usage: tests/testbed_kill_check.sh BUILD_DIR   (as root, outside any sandbox)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/leftovers.sh
 build=$(realpath "$1")
 work=$build/kill-check
 rm -rf "$work"
 mkdir -p "$work"
+# Every process of a run carries this in its environment, daemons too.
+mark=QUORV_KILL_CHECK=$$
 
 fail() {
   echo "kill check: $*" >&2
   exit 1
 }
 
-# The first run lists what it made, as "KIND NAME [START]" lines, then waits to be killed.
-# shellcheck disable=SC2016
-scripts/testbed.sh "$build" tests/smb/smb_server.sh "$work" sh -c '
-  file=$QUORV_TESTBED_DIR/kill-check.immutable
-  touch "$file" && chattr +i "$file"
-  {
-    for ns in "$QUORV_NETNS_OFFICE" "$QUORV_NETNS_LOOPBACK" "$QUORV_NETNS_CROWDED" \
-        "$QUORV_NETNS_PRIVATE" "$(ip netns identify)"; do
-      echo "netns $ns"
-      for pid in $(ip netns pids "$ns"); do
-        start=$(cut -d" " -f22 "/proc/$pid/stat" 2>/dev/null) && echo "process $pid $start"
-      done
-    done
-    echo "process $QUORV_XVFB_PID $(cut -d" " -f22 "/proc/$QUORV_XVFB_PID/stat")"
-    echo "folder $(dirname "$QUORV_SMB_CONF")"
-    echo "user $QUORV_SMB_ADMIN"
-    echo "user $QUORV_SMB_USER"
-    echo "immutable $file"
-    echo "smb_server $PPID"
-  } >"$1.part"
-  mv "$1.part" "$1"
-  exec sleep 300' sh "$work/made" >"$work/first.log" 2>&1 &
-testbed=$!
-disown "$testbed"  # no word from the shell when it is killed
-for _ in $(seq 600); do
-  [ ! -s "$work/made" ] && kill -0 "$testbed" 2>/dev/null || break
-  sleep 0.1
-done
-[ -s "$work/made" ] || { cat "$work/first.log" >&2; fail "the first run did not start"; }
-kill -9 "$testbed" "$(sed -n 's/^smb_server //p' "$work/made")"
-smb_ns=$(grep '^netns ' "$work/made" | tail -n1 | cut -d' ' -f2)
-[ -e "/run/netns/$smb_ns" ] || fail "the killed run left nothing to remove, so this shows nothing"
+# The processes that carry the mark: "PID COMMAND", one a line.
+marked_processes() {
+  local environ pid
+  for environ in $(grep -lzx "$mark" /proc/[0-9]*/environ 2>/dev/null); do
+    pid=${environ#/proc/}
+    pid=${pid%/environ}
+    echo "$pid $(cat "/proc/$pid/comm" 2>/dev/null)"
+  done
+}
 
-scripts/testbed.sh "$build" tests/smb/smb_server.sh "$work" true >"$work/second.log" 2>&1 ||
-  { cat "$work/second.log" >&2; fail "the run after the killed one failed"; }
-status=0
-while read -r kind name start; do
-  case "$kind" in
-    netns) left=$(ip netns list | grep -w "^$name" || true); said=$name ;;
-    process) left=$([ "$(process_start "$name")" != "$start" ] || echo "pid $name"); said="" ;;
-    folder) left=$(ls -d "$name" 2>/dev/null || true); said=$name ;;
-    user) left=$(getent passwd "$name" || true); said=$name ;;
-    immutable) left=$(lsattr "$name" 2>/dev/null | awk '$1 ~ /i/' || true)
-      said="immutable attribute" ;;
-    *) continue ;;
-  esac
-  if [ -n "$left" ]; then
-    echo "kill check: the killed run's $kind $name is still there: $left" >&2
-    status=1
-  elif [ -n "$said" ] && ! grep 'removed.*which a killed run' "$work/second.log" |
-      grep -qF "$said"; then
-    echo "kill check: the next run did not say that it removed the $kind $name" >&2
-    status=1
+# What of the host a run could change, one thing a line.
+snapshot() {
+  ip netns list | sed 's/^/network namespace /'
+  find /run/netns /tmp /var/log/samba -mindepth 1 -maxdepth 1 2>/dev/null | sed 's/^/file /'
+  getent passwd | cut -d: -f1 | sed 's/^/account /'
+  getent group | cut -d: -f1 | sed 's/^/group /'
+  findmnt -rn -o TARGET,FSTYPE | sed 's/^/mount /'
+  lsattr -R -a "$build" 2>/dev/null | awk '$1 ~ /i/ { print "immutable " $2 }'
+  marked_processes | sed 's/^/process /'
+}
+
+# kill_during WHAT TEST READY: starts the test bed with ctest's TEST in a session of its own,
+# SIGKILLs its process group once READY (a shell condition on the run's processes, "PID
+# COMMAND" lines in $run) holds, and compares the host with its state before.
+kill_during() {
+  local what=$1 test=$2 ready=$3 group run deadline
+  snapshot | sort >"$work/before"
+  env "$mark" setsid scripts/testbed.sh "$build" ctest --test-dir "$build" -R "^$test\$" \
+    >"$work/$test.log" 2>&1 &
+  group=$!
+  deadline=$((SECONDS + 240))
+  until run=$(marked_processes) && eval "$ready"; do
+    kill -0 "$group" 2>/dev/null || { cat "$work/$test.log" >&2; fail "$test ended before $what"; }
+    [ "$SECONDS" -lt "$deadline" ] || fail "no $what within 240 s"
+    sleep 0.1
+  done
+  echo "kill check: killing $(wc -l <<<"$run") processes of the run: $(cut -d" " -f2 <<<"$run" | sort | uniq -c | tr -s " \n" " ")"
+  kill -9 -- "-$group"
+  wait "$group" 2>/dev/null || true
+  deadline=$((SECONDS + 10))
+  until snapshot | sort | cmp -s - "$work/before"; do
+    [ "$SECONDS" -lt "$deadline" ] || break
+    sleep 0.2
+  done
+  if ! snapshot | sort | diff "$work/before" - >"$work/diff"; then
+    sed 's/^/kill check: after the kill: /' "$work/diff" >&2
+    fail "the run killed while $what changed the host"
   fi
-done <"$work/made"
-[ "$status" = 0 ] || { cat "$work/second.log" >&2; exit 1; }
-grep -c 'which a killed run' "$work/second.log" | sed 's/^/kill check: the next run removed /;
-  s/$/ things the killed run left, and said so/'
-rm -f "$build/testbed/kill-check.immutable"
+  echo "kill check: killed while $what: the host is as it was, after $((SECONDS - deadline + 10)) s"
+}
+
+kill_during "its SMB server was up" smb.share_rights 'grep -q " smbd$" <<<"$run"'
+# A test's scratch folder in the run's /tmp, seen through one of its processes.
+kill_during "log mode's end-to-end tests ran" e2e.test_log_mode \
+  '[ -n "$(find /proc/${run%% *}/root/tmp/quorv-testbed -mindepth 1 -maxdepth 1 -name "tmp*" 2>/dev/null)" ]'
 rm -rf "$work"
