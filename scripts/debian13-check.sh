@@ -3,30 +3,31 @@
 # with debootstrap (when ROOT does not hold one yet), clones the committed branch into it
 # and runs the test command, then run.sh, each timed. Not part of the test command.
 # Usage (as root, on Debian 12 or 13): scripts/debian13-check.sh ROOT [BRANCH]
-# ROOT must lie outside every git tree. A root made beforehand is used as it is (a Debian 12
-# one from debootstrap works the same way).
+# ROOT must lie outside every git tree; it stays, as a build tree does. A root made
+# beforehand is used as it is (a Debian 12 one from debootstrap works the same way). The
+# root's mounts and every process started in it live in a sandbox (scripts/sandbox.sh) with
+# the host's network, which the packages come through; they end with it.
 set -euo pipefail
 root=$(realpath -m "$1")
 repo=$(cd "$(dirname "$0")/.." && pwd)
 branch=${2:-$(git -C "$repo" rev-parse --abbrev-ref HEAD)}
-# The mounts this script makes are recorded (scripts/leftovers.sh) and undone when it ends,
-# or by the next run when it was killed; a mount that it did not make stays.
-source "$repo/scripts/leftovers.sh"
-records_open check
-trap release EXIT
-sweep
+
+if [ -z "${QUORV_SANDBOX:-}" ]; then
+  command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null ||
+    { echo "check: could not install debootstrap (apt-get's messages are above)" >&2; exit 1; }
+  # binfmt_misc is shared with the host. Registered here first, the host's qemu-i386 entry
+  # is the one the set-up in the root finds and keeps, so both keep using the host's QEMU.
+  bash "$repo/scripts/setup.sh"
+  exec "$repo/scripts/sandbox.sh" --host-network "$0" "$root" "$branch"
+fi
 
 # debootstrap removes its work folder ROOT/debootstrap when it has finished.
 if [ -d "$root/debootstrap" ]; then
-  mounts=$(mounts_under "$root")
   echo "check: $root is a root that debootstrap did not finish (see $root.debootstrap.log);" \
-    "${mounts:+first unmount what is mounted in it ($(echo $mounts)), then }remove it" \
-    "(rm -rf --one-file-system $root) and run again" >&2
+    "remove it (rm -rf --one-file-system $root) and run again" >&2
   exit 1
 fi
 if [ ! -x "$root/usr/bin/apt-get" ]; then
-  command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null ||
-    { echo "check: could not install debootstrap (apt-get's messages are above)" >&2; exit 1; }
   mirror=$(awk '/^URIs:/ && $2 !~ /security\.debian\.org|debian-security/ {print $2; exit}' \
     /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
   mirror=${mirror:-http://deb.debian.org/debian}
@@ -37,22 +38,13 @@ procps,curl,xz-utils,util-linux,mount trixie "$root" "$mirror" >"$root.debootstr
     { tail -n 20 "$root.debootstrap.log"; echo "check: debootstrap failed (log: $root.debootstrap.log)" >&2; exit 1; }
 fi
 
-# binfmt_misc is shared with the host. Registered here first, the host's qemu-i386 entry
-# is the one the set-up in the root finds and keeps, so both keep using the host's QEMU.
-bash "$repo/scripts/setup.sh"
-
 # `ip netns exec` remounts /sys and needs the root to be a mount point of its own.
-bind() {
-  mountpoint -q "$2" && return 0
-  record mount "$2"
-  mount --bind "$1" "$2" || { echo "check: could not bind-mount $1 at $2" >&2; exit 1; }
-}
-bind "$root" "$root"
+mount --bind "$root" "$root"
 for fs in proc dev dev/pts sys; do
-  bind "/$fs" "$root/$fs"
+  mount --bind "/$fs" "$root/$fs"
 done
 
-remove_tree "$root/root/quorv"
+rm -rf --one-file-system "$root/root/quorv"
 git clone -q --branch "$branch" "$repo" "$root/root/quorv"
 echo "check: $(git -C "$root/root/quorv" log -1 --format='%h %s')"
 

@@ -2,30 +2,28 @@
 # Sets up whatever is missing, builds quorv.exe and runs it under Wine: once in log mode on
 # build/inventory.txt (printed afterwards), then as the key dialog. With a display the
 # dialog stays until it is closed; without one it is shown on a headless X server inside a
-# Wine desktop, saved as build/dialog.png and closed again.
+# Wine desktop, saved as build/dialog.png and closed again. All but the set-up runs in a
+# sandbox (scripts/sandbox.sh), which ends every process it started (Wine's and X servers)
+# and keeps their files off the host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/common.sh
-bash scripts/setup.sh
+if [ -z "${QUORV_SANDBOX:-}" ]; then
+  bash scripts/setup.sh
+  # The user's display is reached through the host's network and X sockets.
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    exec scripts/sandbox.sh --host-display "$0" "$@"
+  fi
+  exec scripts/sandbox.sh "$0" "$@"
+fi
 build . windows --target quorv quorv_driver
 
 export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 exe=build/windows/quorv.exe
 echo "run: $exe ($(stat -c %s "$exe") bytes)"
 
-# The prefix's wineserver and the X server are recorded (scripts/leftovers.sh): a killed
-# run leaves them to the next run of any of the scripts, which ends them.
-source scripts/leftovers.sh
 source scripts/xvfb.sh
-records_open run
-xvfb_pid=""
-stop() {
-  wineserver -k 2>/dev/null || true
-  release
-}
-trap stop EXIT
-record wine "$WINEPREFIX"
 
 # Wine needs a display for the dialog, and its prefix set-up runs smoother with one too.
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
