@@ -4,8 +4,8 @@
 //   log_contender race N        starts N runs at once and waits for all; prints their
 //                               exit codes ("exits=0 0 ...").
 //   log_contender race-machines N PATH
-//                               the same with N different machine states: starts N copies
-//                               of itself as "machine I PATH" and reports like race.
+//                               the same with N/2 machine states, two runs each: starts N
+//                               copies of itself as "machine I/2 PATH" and reports like race.
 //   log_contender machine I PATH
 //                               logs to PATH with log mode's own code, as a machine whose
 //                               key is "MA<III>-...".
@@ -18,9 +18,17 @@
 //                               data, so that its reads fail). "held" keeps PATH open for
 //                               reading meanwhile, letting others write but not read. Prints
 //                               "done".
-//   log_contender hold PATH MS  keeps PATH open for writing while one run starts, lets go
-//                               after MS milliseconds; prints "waiting=1|0 exit=N", where
-//                               waiting tells whether the run was still going on then.
+//   log_contender gap PATH run|shorten
+//                               logs to PATH with log mode's own code; after its first scan
+//                               and before it opens PATH to append, a whole run ends ("run")
+//                               or PATH is replaced by a shorter log holding only this
+//                               machine's line ("shorten"). Prints "done".
+//   log_contender hold PATH MS writer|reader|sole
+//                               keeps PATH open while one run starts, lets go after MS
+//                               milliseconds; prints "waiting=1|0 exit=N", where waiting tells
+//                               whether the run was still going on then. A writer lets others
+//                               read, a reader (as spreadsheets open files) lets others read
+//                               but not write, "sole" lets nobody read or write.
 #include <windows.h>
 
 #include <cstdio>
@@ -31,6 +39,7 @@
 
 #include "core/inventory_record.h"
 #include "inventory/inventory_log.h"
+#include "inventory/log_line.h"
 #include "key/product_key.h"
 
 namespace {
@@ -79,8 +88,10 @@ int Race(int count) {
     return ReportExits(runs);
 }
 
-int Hold(const char* path, DWORD milliseconds) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+int Hold(const char* path, DWORD milliseconds, const char* kind) {
+    const bool writer = strcmp(kind, "writer") == 0;
+    HANDLE file = CreateFileA(path, writer ? GENERIC_WRITE : GENERIC_READ,
+                              strcmp(kind, "sole") == 0 ? 0 : FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "cannot hold %s: %lu\n", path, GetLastError());
@@ -98,7 +109,8 @@ int Hold(const char* path, DWORD milliseconds) {
 constexpr char kReadyName[] = "quorv-race-ready";
 constexpr char kGoName[] = "quorv-race-go";
 
-// Starts the machines, waits until each is ready, then lets them all log at one moment:
+// Starts the machines, waits until each is ready, then lets them all log at one moment, so
+// that the two runs of a machine state meet at the log as often as the machine allows:
 // released from suspension they would reach the file one after another.
 int RaceMachines(int count, const char* path) {
     HANDLE ready = CreateSemaphoreA(nullptr, 0, count, kReadyName);
@@ -108,7 +120,7 @@ int RaceMachines(int count, const char* path) {
     std::vector<PROCESS_INFORMATION> runs(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         std::string line =
-            std::string("\"") + self + "\" machine " + std::to_string(i) + " \"" + path + "\"";
+            std::string("\"") + self + "\" machine " + std::to_string(i / 2) + " \"" + path + "\"";
         if (!StartProcess(&line[0], &runs[static_cast<size_t>(i)], 0))
             return 101;
     }
@@ -139,7 +151,27 @@ struct Refusal {
     bool firstOpenDone;
 };
 Refusal refusal;
+// What comes before log mode's first open to append: "run", "shorten" or nothing.
+const char* gapAction = "";
 decltype(&CreateFileA) platformCreateFileA;
+
+// Fills the gap between a run's scan and its open to append as gapAction says.
+void FillGap() {
+    if (strcmp(gapAction, "run") == 0) {
+        PROCESS_INFORMATION run = {};
+        if (StartProcess(commandLine, &run, 0))
+            WaitForExit(run);
+    } else if (strcmp(gapAction, "shorten") == 0) {
+        char line[kAppendedLineSize];
+        DWORD written = 0;
+        HANDLE file = platformCreateFileA(refusal.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        WriteFile(file, line, static_cast<DWORD>(FormatAppendedLine(InventoryRecord, false, line)),
+                  &written, nullptr);
+        CloseHandle(file);
+    }
+    gapAction = "";
+}
 
 HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
                                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
@@ -152,6 +184,8 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
             return INVALID_HANDLE_VALUE;
         }
     }
+    if (ofLog && (access & FILE_APPEND_DATA))
+        FillGap();
     // Every read through such a handle fails, as reads of bytes that another program locked
     // (LockFileEx) fail on Windows; Wine does not enforce those locks against reads.
     if (ofLog && refusal.readsFail) {
@@ -179,7 +213,8 @@ void ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
     VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, protection, &protection);
 }
 
-int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool held) {
+int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool held,
+               const char* gap = "") {
     HANDLE reader =
         held ? CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)
              : nullptr;
@@ -190,6 +225,7 @@ int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool h
     const bool readsFail = strcmp(reads, "fail") == 0;
     refusal = {path, firstOpenError, readsFail ? 0 : static_cast<DWORD>(atoi(reads)), readsFail,
                false};
+    gapAction = gap;
     ReplaceCreateFileA(RefusingCreateFileA);
     AcquireProductKey();
     LogInventory(path);
@@ -215,11 +251,13 @@ int main(int argc, char** argv) {
     if (argc == 6 && strcmp(argv[1], "refuse") == 0)
         return LogRefused(argv[2], static_cast<DWORD>(atoi(argv[3])), argv[4],
                           strcmp(argv[5], "held") == 0);
-    if (argc == 4 && strcmp(argv[1], "hold") == 0) {
-        return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])));
-    }
+    if (argc == 4 && strcmp(argv[1], "gap") == 0)
+        return LogRefused(argv[2], 0, "0", false, argv[3]);
+    if (argc == 5 && strcmp(argv[1], "hold") == 0)
+        return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])), argv[4]);
     fprintf(stderr,
             "usage: log_contender race N | race-machines N PATH | machine I PATH | "
-            "refuse PATH FIRST READS free|held | hold PATH MS\n");
+            "refuse PATH FIRST READS free|held | gap PATH run|shorten | "
+            "hold PATH MS writer|reader|sole\n");
     return 2;
 }
