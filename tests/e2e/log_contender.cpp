@@ -18,11 +18,13 @@
 //                               data, so that its reads fail). "held" keeps PATH open for
 //                               reading meanwhile, letting others write but not read. Prints
 //                               "done".
-//   log_contender gap PATH run|shorten
+//   log_contender gap PATH run|shorten|run-at-append
 //                               logs to PATH with log mode's own code; after its first scan
 //                               and before it opens PATH to append, a whole run ends ("run")
 //                               or PATH is replaced by a shorter log holding only this
-//                               machine's line ("shorten"). Prints "done".
+//                               machine's line ("shorten"); or a whole run ends between its
+//                               scan under that open and its move to the end to append
+//                               ("run-at-append"). Prints "done".
 //   log_contender hold PATH MS writer|reader|sole
 //                               keeps PATH open while one run starts, lets go after MS
 //                               milliseconds; prints "waiting=1|0 exit=N", where waiting tells
@@ -151,17 +153,20 @@ struct Refusal {
     bool firstOpenDone;
 };
 Refusal refusal;
-// What comes before log mode's first open to append: "run", "shorten" or nothing.
+// What comes before log mode's first open to append ("run", "shorten") or its first move to
+// the end of a file ("run-at-append"), or nothing.
 const char* gapAction = "";
 decltype(&CreateFileA) platformCreateFileA;
 
-// Fills the gap between a run's scan and its open to append as gapAction says.
+// Fills the gap as gapAction says, once.
 void FillGap() {
-    if (strcmp(gapAction, "run") == 0) {
+    const char* action = gapAction;
+    gapAction = "";
+    if (strcmp(action, "run") == 0 || strcmp(action, "run-at-append") == 0) {
         PROCESS_INFORMATION run = {};
         if (StartProcess(commandLine, &run, 0))
             WaitForExit(run);
-    } else if (strcmp(gapAction, "shorten") == 0) {
+    } else if (strcmp(action, "shorten") == 0) {
         char line[kAppendedLineSize];
         DWORD written = 0;
         HANDLE file = platformCreateFileA(refusal.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -170,7 +175,6 @@ void FillGap() {
                   &written, nullptr);
         CloseHandle(file);
     }
-    gapAction = "";
 }
 
 HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
@@ -184,7 +188,7 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
             return INVALID_HANDLE_VALUE;
         }
     }
-    if (ofLog && (access & FILE_APPEND_DATA))
+    if (ofLog && (access & FILE_APPEND_DATA) && strcmp(gapAction, "run-at-append") != 0)
         FillGap();
     // Every read through such a handle fails, as reads of bytes that another program locked
     // (LockFileEx) fail on Windows; Wine does not enforce those locks against reads.
@@ -202,15 +206,27 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
     return file;
 }
 
-// This program's import of CreateFileA, through which log mode's code calls it.
-extern "C" decltype(&CreateFileA) importedCreateFileA __asm__("__imp__CreateFileA@28");
+decltype(&SetFilePointerEx) platformSetFilePointerEx;
 
-void ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
+BOOL WINAPI GappedSetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position,
+                                   DWORD method) {
+    if (method == FILE_END && strcmp(gapAction, "run-at-append") == 0)
+        FillGap();
+    return platformSetFilePointerEx(file, distance, position, method);
+}
+
+// This program's imports, through which log mode's code calls the platform.
+extern "C" decltype(&CreateFileA) importedCreateFileA __asm__("__imp__CreateFileA@28");
+extern "C" decltype(&SetFilePointerEx) importedSetFilePointerEx __asm__(
+    "__imp__SetFilePointerEx@20");
+
+template <typename Function>
+void ReplaceImport(Function* import, Function replacement, Function* platform) {
     DWORD protection = 0;
-    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, PAGE_READWRITE, &protection);
-    platformCreateFileA = importedCreateFileA;
-    importedCreateFileA = replacement;
-    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, protection, &protection);
+    VirtualProtect(import, sizeof *import, PAGE_READWRITE, &protection);
+    *platform = *import;
+    *import = replacement;
+    VirtualProtect(import, sizeof *import, protection, &protection);
 }
 
 int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool held,
@@ -226,7 +242,8 @@ int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool h
     refusal = {path, firstOpenError, readsFail ? 0 : static_cast<DWORD>(atoi(reads)), readsFail,
                false};
     gapAction = gap;
-    ReplaceCreateFileA(RefusingCreateFileA);
+    ReplaceImport(&importedCreateFileA, RefusingCreateFileA, &platformCreateFileA);
+    ReplaceImport(&importedSetFilePointerEx, GappedSetFilePointerEx, &platformSetFilePointerEx);
     AcquireProductKey();
     LogInventory(path);
     if (reader != nullptr)

@@ -302,9 +302,10 @@ class OverlapTest(LogModeTest):
 
     def test_two_runs_whose_first_scans_both_miss_append_once(self):
         # Between the contender's first scan and its open to append, a whole run logs the
-        # machine, or the log is replaced by a shorter one holding its line.
+        # machine, or the log is replaced by a shorter one holding its line. Or the run comes
+        # after the contender's scan under that open: it waits out its bound, writes nothing.
         for before, gap, after in (
-                (None, "run", decoded_line()),
+                (None, "run", decoded_line()), (b"", "run-at-append", decoded_line()),
                 (b"old\r\nhalf a li", "run", b"old\r\nhalf a li\r\n" + decoded_line()),
                 (b"other line\r\n" * 20, "shorten", decoded_line())):
             with self.subTest(before=before, gap=gap):
