@@ -11,7 +11,7 @@
 
 namespace {
 
-// The line without its line ending, as read from a text-mode file.
+// The line without its line ending: a line feed, and a carriage return before it.
 std::string WithoutLineEnding(std::string line) {
     if (!line.empty() && line.back() == '\n') {
         line.pop_back();
