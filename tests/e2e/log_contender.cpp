@@ -25,12 +25,13 @@
 //                               machine's line ("shorten"); or a whole run ends between its
 //                               scan under that open and its move to the end to append
 //                               ("run-at-append"). Prints "done".
-//   log_contender hold PATH MS writer|reader|sole
+//   log_contender hold PATH MS writer|reader|sole|sole-then-reader
 //                               keeps PATH open while one run starts, lets go after MS
 //                               milliseconds; prints "waiting=1|0 exit=N", where waiting tells
 //                               whether the run was still going on then. A writer lets others
 //                               read, a reader (as spreadsheets open files) lets others read
-//                               but not write, "sole" lets nobody read or write.
+//                               but not write, "sole" lets nobody read or write, and
+//                               "sole-then-reader" turns from sole into a reader at MS/2.
 #include <windows.h>
 
 #include <cstdio>
@@ -90,11 +91,15 @@ int Race(int count) {
     return ReportExits(runs);
 }
 
-int Hold(const char* path, DWORD milliseconds, const char* kind) {
+HANDLE OpenAsHolder(const char* path, const char* kind) {
     const bool writer = strcmp(kind, "writer") == 0;
-    HANDLE file = CreateFileA(path, writer ? GENERIC_WRITE : GENERIC_READ,
-                              strcmp(kind, "sole") == 0 ? 0 : FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path, writer ? GENERIC_WRITE : GENERIC_READ,
+                       strncmp(kind, "sole", 4) == 0 ? 0 : FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int Hold(const char* path, DWORD milliseconds, const char* kind) {
+    HANDLE file = OpenAsHolder(path, kind);
     if (file == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "cannot hold %s: %lu\n", path, GetLastError());
         return 102;
@@ -102,7 +107,15 @@ int Hold(const char* path, DWORD milliseconds, const char* kind) {
     PROCESS_INFORMATION run = {};
     if (!StartProcess(commandLine, &run, 0))
         return 101;
-    const bool waiting = WaitForSingleObject(run.hProcess, milliseconds) == WAIT_TIMEOUT;
+    const bool turns = strcmp(kind, "sole-then-reader") == 0;
+    bool waiting =
+        WaitForSingleObject(run.hProcess, turns ? milliseconds / 2 : milliseconds) == WAIT_TIMEOUT;
+    if (turns && waiting) {
+        CloseHandle(file);
+        file = OpenAsHolder(path, "reader");
+        waiting =
+            WaitForSingleObject(run.hProcess, milliseconds - milliseconds / 2) == WAIT_TIMEOUT;
+    }
     CloseHandle(file);
     printf("waiting=%d exit=%lu\n", waiting ? 1 : 0, WaitForExit(run));
     return 0;
@@ -275,6 +288,6 @@ int main(int argc, char** argv) {
     fprintf(stderr,
             "usage: log_contender race N | race-machines N PATH | machine I PATH | "
             "refuse PATH FIRST READS free|held | gap PATH run|shorten | "
-            "hold PATH MS writer|reader|sole\n");
+            "hold PATH MS writer|reader|sole|sole-then-reader\n");
     return 2;
 }

@@ -315,11 +315,13 @@ class OverlapTest(LogModeTest):
 
     def test_holders_make_runs_wait_at_most_the_bound(self):
         # A writer or a holder that lets nobody read keeps a run waiting until it lets go, for
-        # about 10 s at most. A reader that lets nobody write (a spreadsheet) keeps only a run
-        # that must append waiting. A run that gave up logs at its next start.
+        # about 10 s at most, in all: also when it first lets nobody read (7 s) and then
+        # nobody write. A reader that lets nobody write (a spreadsheet) keeps only a run that
+        # must append waiting. A run that gave up logs at its next start.
         for kind, before, milliseconds, waiting in (
                 ("writer", b"", 3000, 1), ("writer", b"", 14000, 0), ("sole", b"", 3000, 1),
-                ("reader", decoded_line(), 5000, 0), ("reader", b"", 14000, 0)):
+                ("reader", decoded_line(), 5000, 0), ("reader", b"", 14000, 0),
+                ("sole-then-reader", b"", 14000, 0)):
             with self.subTest(kind=kind, before=before, milliseconds=milliseconds):
                 path = self.write("held.txt", before)
                 report = self.machine.contend(f'"{windows_path(path)}"', "hold",
