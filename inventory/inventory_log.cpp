@@ -1,11 +1,6 @@
 #include "inventory/inventory_log.h"
 
 #include <windows.h>
-#include <fcntl.h>
-#include <io.h>
-
-#include <cstdio>
-#include <cstring>
 
 #include "core/inventory_record.h"
 #include "inventory/identity_collectors.h"
@@ -13,131 +8,109 @@
 
 namespace {
 
-constexpr size_t kLineBufferSize = 512;
-// How long a run waits for other runs (or other writers) to let go of a shared log.
-constexpr DWORD kLockWaitMilliseconds = 10000;
-constexpr DWORD kLockRetryMilliseconds = 50;
+// How long a run waits in all for other runs or programs to let go of a shared log. Every
+// open of a run counts against this one bound from the run's first open, so no run waits
+// twice.
+constexpr DWORD kHolderWaitMilliseconds = 10000;
+constexpr DWORD kHolderRetryMilliseconds = 50;
 
 // A shared log grows to many thousand lines; large reads keep the scan quick.
-char streamBuffer[65536];
+char readBuffer[65536];
 
 bool IsHeldByAnotherProcess(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// Opens (or creates) the log with the given access while excluding other writers; readers
-// are not excluded. Waits a bounded time while another process holds the file. On failure
-// the thread's last error tells why. The platform adds SYNCHRONIZE and FILE_READ_ATTRIBUTES
-// to the access; a grant on the file must hold those too.
-HANDLE OpenLogAgainstWriters(const char* path, DWORD access) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        HANDLE file = CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || !IsHeldByAnotherProcess(GetLastError()) ||
-            GetTickCount() - start >= kLockWaitMilliseconds) {
-            return file;
-        }
-        Sleep(kLockRetryMilliseconds);
-    }
-}
-
-// True when the log is refused for reading for lack of rights. Shares reading and writing, so
-// a run or reader that lets others read does not refuse it; one that lets nobody read does,
-// with a sharing violation: the log is then readable but held, not unreadable.
-bool IsReadingRefusedForRights(const char* path) {
-    HANDLE file = CreateFileA(path, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        return false;
-    }
-    const DWORD error = GetLastError();
+bool IsRefusedForRights(DWORD error) {
     return error == ERROR_ACCESS_DENIED || error == ERROR_NETWORK_ACCESS_DENIED;
 }
 
-// True when the file has bytes and the last one is not a line feed: an earlier line was
-// cut off or edited by hand, and the next line must not run into it.
-bool EndsInsideALine(HANDLE file) {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size) || size.QuadPart == 0) {
-        return false;
+// Opens the log, retrying while another process holds it until the run's bound, counted from
+// waitStart, has passed. On failure the thread's last error tells why. The platform adds
+// SYNCHRONIZE and FILE_READ_ATTRIBUTES to the access; a grant on the file must hold those too.
+HANDLE OpenLog(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD waitStart) {
+    for (;;) {
+        HANDLE file =
+            CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || !IsHeldByAnotherProcess(GetLastError()) ||
+            GetTickCount() - waitStart >= kHolderWaitMilliseconds) {
+            return file;
+        }
+        Sleep(kHolderRetryMilliseconds);
     }
-    char last = '\n';
-    DWORD read = 0;
-    SetFilePointer(file, -1, nullptr, FILE_END);
-    ReadFile(file, &last, 1, &read, nullptr);
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    return read == 1 && last != '\n';
 }
 
-// A text-mode stream over the handle: CR LF becomes LF on reading and back on writing, and
-// a 0x1A byte ends the reading. Closes the handle when no stream can be made.
-FILE* OpenTextStream(HANDLE file, const char* mode) {
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
-    if (descriptor == -1) {
-        CloseHandle(file);
-        return nullptr;
-    }
-    FILE* stream = _fdopen(descriptor, mode);
-    if (stream == nullptr) {
-        _close(descriptor);
-        return nullptr;
-    }
-    setvbuf(stream, streamBuffer, _IOFBF, sizeof streamBuffer);
-    return stream;
+bool MoveFilePointer(HANDLE file, unsigned long long offset, DWORD method) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, distance, nullptr, method) != 0;
 }
 
-// True when the whole log was read and holds no line of the record's machine state; false
-// when a line matches or a read failed part of the way, since the line may be in what was not
-// read. The log is read line by line, longer lines in pieces. A failed read (another
-// program's byte-range lock, a network fault) ends fgets as the end of the file would.
-bool LogLacksRecordLine(FILE* log) {
-    char line[kLineBufferSize];
-    while (fgets(line, sizeof line, log) != nullptr) {
-        if (LineMatchesRecord(line, InventoryRecord)) {
+// True when the log was read from the file pointer to its end and holds no line of the
+// record's machine state there; false when a line matches or a read failed part of the way
+// (another program's byte-range lock, a network fault), since the line may be in what was
+// not read.
+bool LogLacksRecordLine(HANDLE file, LogScan* scan) {
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, readBuffer, sizeof readBuffer, &read, nullptr)) {
+            return false;
+        }
+        if (read == 0) {
+            return !ScanLogEnd(scan, InventoryRecord);
+        }
+        if (ScanLogBytes(scan, readBuffer, read, InventoryRecord)) {
             return false;
         }
     }
-    return ferror(log) == 0;
 }
 
-// Appends the record as one whole line, after a line feed that ends a cut-off last line.
-void AppendRecordLine(FILE* log, bool endPreviousLine) {
-    fseek(log, 0, SEEK_END);
-    if (endPreviousLine) {
-        fputs("\n", log);
-    }
-    fputs(InventoryRecord, log);
-    if (!EndsWithLineFeed(InventoryRecord)) {
-        fputs("\n", log);
+// Appends the record as one whole line in one write, after a line feed that ends a cut-off
+// last line. An append-only handle over SMB writes where its file pointer stands (offset 0
+// of a new handle), so the pointer is moved to the end first, as the C runtime's append
+// mode did.
+void AppendRecordLine(HANDLE file, bool endPreviousLine) {
+    char line[kAppendedLineSize];
+    const size_t length = FormatAppendedLine(InventoryRecord, endPreviousLine, line);
+    DWORD written = 0;
+    if (MoveFilePointer(file, 0, FILE_END)) {
+        WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
     }
 }
 
-// After the read-and-append open of the log failed with openError: appends the record unseen
-// when the log may be appended to but not read, as a share that hides the log from users
-// grants. The append handle is taken first, so no other writer comes between the test for
-// reading and the line. A holder (now or at the first open) or a log that can be read, or
-// whose reading fails for another reason than rights (the network), gets no line unseen: it
-// could repeat a logged line or run into a cut-off one, so the line comes at the next logon.
-void AppendUnseenIfUnreadable(const char* path, DWORD openError) {
-    if (IsHeldByAnotherProcess(openError)) {
-        return;
-    }
-    HANDLE file = OpenLogAgainstWriters(path, FILE_APPEND_DATA);
+// After the look found no line: opens (or creates) the log for read and append data while
+// excluding other writers (readers are not excluded), reads what was added after the last
+// whole line the look saw (all of it if the log has since become shorter), and appends only
+// if that holds no line of the machine state either. So of two runs of one machine state
+// whose looks both missed, the second finds the first one's line.
+void AppendUnlessLogged(const char* path, unsigned long long seenUpTo, DWORD waitStart) {
+    HANDLE file =
+        OpenLog(path, FILE_READ_DATA | FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS, waitStart);
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
-    if (!IsReadingRefusedForRights(path)) {
-        CloseHandle(file);
+    LARGE_INTEGER size;
+    LogScan scan;
+    if (GetFileSizeEx(file, &size)) {
+        const auto length = static_cast<unsigned long long>(size.QuadPart);
+        StartLogScan(&scan, length < seenUpTo ? 0 : seenUpTo);
+        if (MoveFilePointer(file, scan.offset, FILE_BEGIN) && LogLacksRecordLine(file, &scan)) {
+            AppendRecordLine(file, ScanEndsInsideALine(&scan));
+        }
+    }
+    CloseHandle(file);
+}
+
+// Appends the record unseen to a log that may be appended to but not read, as a share that
+// hides the log from users grants: the look was refused for rights, so nothing can be checked
+// for and no cut-off line ended.
+void AppendUnseen(const char* path, DWORD waitStart) {
+    HANDLE file = OpenLog(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS, waitStart);
+    if (file == INVALID_HANDLE_VALUE) {
         return;
     }
-    FILE* log = OpenTextStream(file, "at");
-    if (log == nullptr) {
-        return;
-    }
-    AppendRecordLine(log, false);
-    fclose(log);
+    AppendRecordLine(file, false);
+    CloseHandle(file);
 }
 
 }  // namespace
@@ -161,22 +134,29 @@ void CompleteInventoryRecord() {
 bool LogInventory(const char* path) {
     CompleteInventoryRecord();
 
-    // Reading and appending under one open that keeps other writers out makes the duplicate
-    // test and the append one step. It asks for exactly what the run does, so a grant of read
-    // and append data (no write data, no GENERIC_READ extras such as READ_CONTROL) suffices.
-    HANDLE file = OpenLogAgainstWriters(path, FILE_READ_DATA | FILE_APPEND_DATA);
+    // The look: reads the log under an open that asks for read data only and shares reading
+    // and writing, so a machine already logged, which is nearly every run after the first
+    // day, keeps no writer out while it reads. It waits only for a holder that lets nobody
+    // read. A log refused for rights is one that may be appended to unseen; a missing one is
+    // created by the next step; after any other failure the line comes at a later logon.
+    const DWORD waitStart = GetTickCount();
+    HANDLE file =
+        OpenLog(path, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, waitStart);
     if (file == INVALID_HANDLE_VALUE) {
-        AppendUnseenIfUnreadable(path, GetLastError());
+        const DWORD error = GetLastError();
+        if (IsRefusedForRights(error)) {
+            AppendUnseen(path, waitStart);
+        } else if (error == ERROR_FILE_NOT_FOUND) {
+            AppendUnlessLogged(path, 0, waitStart);
+        }
         return true;
     }
-    const bool endPreviousLine = EndsInsideALine(file);
-    FILE* log = OpenTextStream(file, "a+t");
-    if (log == nullptr) {
-        return true;
+    LogScan scan;
+    StartLogScan(&scan, 0);
+    const bool lacksLine = LogLacksRecordLine(file, &scan);
+    CloseHandle(file);
+    if (lacksLine) {
+        AppendUnlessLogged(path, scan.lineStart, waitStart);
     }
-    if (LogLacksRecordLine(log)) {
-        AppendRecordLine(log, endPreviousLine);
-    }
-    fclose(log);
     return true;
 }

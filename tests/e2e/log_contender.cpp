@@ -4,8 +4,8 @@
 //   log_contender race N        starts N runs at once and waits for all; prints their
 //                               exit codes ("exits=0 0 ...").
 //   log_contender race-machines N PATH
-//                               the same with N different machine states: starts N copies
-//                               of itself as "machine I PATH" and reports like race.
+//                               the same with N/2 machine states, two runs each: starts N
+//                               copies of itself as "machine I/2 PATH" and reports like race.
 //   log_contender machine I PATH
 //                               logs to PATH with log mode's own code, as a machine whose
 //                               key is "MA<III>-...".
@@ -18,9 +18,20 @@
 //                               data, so that its reads fail). "held" keeps PATH open for
 //                               reading meanwhile, letting others write but not read. Prints
 //                               "done".
-//   log_contender hold PATH MS  keeps PATH open for writing while one run starts, lets go
-//                               after MS milliseconds; prints "waiting=1|0 exit=N", where
-//                               waiting tells whether the run was still going on then.
+//   log_contender gap PATH run|shorten|run-at-append
+//                               logs to PATH with log mode's own code; after its first scan
+//                               and before it opens PATH to append, a whole run ends ("run")
+//                               or PATH is replaced by a shorter log holding only this
+//                               machine's line ("shorten"); or a whole run ends between its
+//                               scan under that open and its move to the end to append
+//                               ("run-at-append"). Prints "done".
+//   log_contender hold PATH MS writer|reader|sole|sole-then-reader
+//                               keeps PATH open while one run starts, lets go after MS
+//                               milliseconds; prints "waiting=1|0 exit=N", where waiting tells
+//                               whether the run was still going on then. A writer lets others
+//                               read, a reader (as spreadsheets open files) lets others read
+//                               but not write, "sole" lets nobody read or write, and
+//                               "sole-then-reader" turns from sole into a reader at MS/2.
 #include <windows.h>
 
 #include <cstdio>
@@ -31,6 +42,7 @@
 
 #include "core/inventory_record.h"
 #include "inventory/inventory_log.h"
+#include "inventory/log_line.h"
 #include "key/product_key.h"
 
 namespace {
@@ -79,9 +91,15 @@ int Race(int count) {
     return ReportExits(runs);
 }
 
-int Hold(const char* path, DWORD milliseconds) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+HANDLE OpenAsHolder(const char* path, const char* kind) {
+    const bool writer = strcmp(kind, "writer") == 0;
+    return CreateFileA(path, writer ? GENERIC_WRITE : GENERIC_READ,
+                       strncmp(kind, "sole", 4) == 0 ? 0 : FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int Hold(const char* path, DWORD milliseconds, const char* kind) {
+    HANDLE file = OpenAsHolder(path, kind);
     if (file == INVALID_HANDLE_VALUE) {
         fprintf(stderr, "cannot hold %s: %lu\n", path, GetLastError());
         return 102;
@@ -89,7 +107,15 @@ int Hold(const char* path, DWORD milliseconds) {
     PROCESS_INFORMATION run = {};
     if (!StartProcess(commandLine, &run, 0))
         return 101;
-    const bool waiting = WaitForSingleObject(run.hProcess, milliseconds) == WAIT_TIMEOUT;
+    const bool turns = strcmp(kind, "sole-then-reader") == 0;
+    bool waiting =
+        WaitForSingleObject(run.hProcess, turns ? milliseconds / 2 : milliseconds) == WAIT_TIMEOUT;
+    if (turns && waiting) {
+        CloseHandle(file);
+        file = OpenAsHolder(path, "reader");
+        waiting =
+            WaitForSingleObject(run.hProcess, milliseconds - milliseconds / 2) == WAIT_TIMEOUT;
+    }
     CloseHandle(file);
     printf("waiting=%d exit=%lu\n", waiting ? 1 : 0, WaitForExit(run));
     return 0;
@@ -98,7 +124,8 @@ int Hold(const char* path, DWORD milliseconds) {
 constexpr char kReadyName[] = "quorv-race-ready";
 constexpr char kGoName[] = "quorv-race-go";
 
-// Starts the machines, waits until each is ready, then lets them all log at one moment:
+// Starts the machines, waits until each is ready, then lets them all log at one moment, so
+// that the two runs of a machine state meet at the log as often as the machine allows:
 // released from suspension they would reach the file one after another.
 int RaceMachines(int count, const char* path) {
     HANDLE ready = CreateSemaphoreA(nullptr, 0, count, kReadyName);
@@ -108,7 +135,7 @@ int RaceMachines(int count, const char* path) {
     std::vector<PROCESS_INFORMATION> runs(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         std::string line =
-            std::string("\"") + self + "\" machine " + std::to_string(i) + " \"" + path + "\"";
+            std::string("\"") + self + "\" machine " + std::to_string(i / 2) + " \"" + path + "\"";
         if (!StartProcess(&line[0], &runs[static_cast<size_t>(i)], 0))
             return 101;
     }
@@ -139,7 +166,29 @@ struct Refusal {
     bool firstOpenDone;
 };
 Refusal refusal;
+// What comes before log mode's first open to append ("run", "shorten") or its first move to
+// the end of a file ("run-at-append"), or nothing.
+const char* gapAction = "";
 decltype(&CreateFileA) platformCreateFileA;
+
+// Fills the gap as gapAction says, once.
+void FillGap() {
+    const char* action = gapAction;
+    gapAction = "";
+    if (strcmp(action, "run") == 0 || strcmp(action, "run-at-append") == 0) {
+        PROCESS_INFORMATION run = {};
+        if (StartProcess(commandLine, &run, 0))
+            WaitForExit(run);
+    } else if (strcmp(action, "shorten") == 0) {
+        char line[kAppendedLineSize];
+        DWORD written = 0;
+        HANDLE file = platformCreateFileA(refusal.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        WriteFile(file, line, static_cast<DWORD>(FormatAppendedLine(InventoryRecord, false, line)),
+                  &written, nullptr);
+        CloseHandle(file);
+    }
+}
 
 HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
                                   LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
@@ -152,6 +201,8 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
             return INVALID_HANDLE_VALUE;
         }
     }
+    if (ofLog && (access & FILE_APPEND_DATA) && strcmp(gapAction, "run-at-append") != 0)
+        FillGap();
     // Every read through such a handle fails, as reads of bytes that another program locked
     // (LockFileEx) fail on Windows; Wine does not enforce those locks against reads.
     if (ofLog && refusal.readsFail) {
@@ -168,18 +219,31 @@ HANDLE WINAPI RefusingCreateFileA(LPCSTR path, DWORD access, DWORD share,
     return file;
 }
 
-// This program's import of CreateFileA, through which log mode's code calls it.
-extern "C" decltype(&CreateFileA) importedCreateFileA __asm__("__imp__CreateFileA@28");
+decltype(&SetFilePointerEx) platformSetFilePointerEx;
 
-void ReplaceCreateFileA(decltype(&CreateFileA) replacement) {
-    DWORD protection = 0;
-    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, PAGE_READWRITE, &protection);
-    platformCreateFileA = importedCreateFileA;
-    importedCreateFileA = replacement;
-    VirtualProtect(&importedCreateFileA, sizeof importedCreateFileA, protection, &protection);
+BOOL WINAPI GappedSetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position,
+                                   DWORD method) {
+    if (method == FILE_END && strcmp(gapAction, "run-at-append") == 0)
+        FillGap();
+    return platformSetFilePointerEx(file, distance, position, method);
 }
 
-int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool held) {
+// This program's imports, through which log mode's code calls the platform.
+extern "C" decltype(&CreateFileA) importedCreateFileA __asm__("__imp__CreateFileA@28");
+extern "C" decltype(&SetFilePointerEx) importedSetFilePointerEx __asm__(
+    "__imp__SetFilePointerEx@20");
+
+template <typename Function>
+void ReplaceImport(Function* import, Function replacement, Function* platform) {
+    DWORD protection = 0;
+    VirtualProtect(import, sizeof *import, PAGE_READWRITE, &protection);
+    *platform = *import;
+    *import = replacement;
+    VirtualProtect(import, sizeof *import, protection, &protection);
+}
+
+int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool held,
+               const char* gap = "") {
     HANDLE reader =
         held ? CreateFileA(path, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)
              : nullptr;
@@ -190,7 +254,9 @@ int LogRefused(const char* path, DWORD firstOpenError, const char* reads, bool h
     const bool readsFail = strcmp(reads, "fail") == 0;
     refusal = {path, firstOpenError, readsFail ? 0 : static_cast<DWORD>(atoi(reads)), readsFail,
                false};
-    ReplaceCreateFileA(RefusingCreateFileA);
+    gapAction = gap;
+    ReplaceImport(&importedCreateFileA, RefusingCreateFileA, &platformCreateFileA);
+    ReplaceImport(&importedSetFilePointerEx, GappedSetFilePointerEx, &platformSetFilePointerEx);
     AcquireProductKey();
     LogInventory(path);
     if (reader != nullptr)
@@ -215,11 +281,13 @@ int main(int argc, char** argv) {
     if (argc == 6 && strcmp(argv[1], "refuse") == 0)
         return LogRefused(argv[2], static_cast<DWORD>(atoi(argv[3])), argv[4],
                           strcmp(argv[5], "held") == 0);
-    if (argc == 4 && strcmp(argv[1], "hold") == 0) {
-        return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])));
-    }
+    if (argc == 4 && strcmp(argv[1], "gap") == 0)
+        return LogRefused(argv[2], 0, "0", false, argv[3]);
+    if (argc == 5 && strcmp(argv[1], "hold") == 0)
+        return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])), argv[4]);
     fprintf(stderr,
             "usage: log_contender race N | race-machines N PATH | machine I PATH | "
-            "refuse PATH FIRST READS free|held | hold PATH MS\n");
+            "refuse PATH FIRST READS free|held | gap PATH run|shorten | "
+            "hold PATH MS writer|reader|sole|sole-then-reader\n");
     return 2;
 }

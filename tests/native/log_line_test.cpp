@@ -1,6 +1,7 @@
 // Joining the record into a line and recognising a machine's line in the log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -95,6 +96,46 @@ INSTANTIATE_TEST_SUITE_P(
                   "W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01\n",
                   "W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01 ", false}),
     [](const testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
+
+struct ScanCase {
+    const char* name;
+    std::string log;
+    size_t block;  // the log comes in blocks of this many bytes
+    bool matches;
+    unsigned long long lineStart;  // where a later scan resumes, when nothing matched
+    bool insideLine;
+};
+
+// Every byte counts, lines end at line feeds only, and a block may end anywhere.
+TEST(LogScan, FindsTheLineAndWhereTheLastWholeLineEnds) {
+    const std::string line = kCompleteLine;
+    const std::string cutOff = line.substr(0, line.size() - 1);
+    const ScanCase cases[] = {
+        {"EndOfFileAndZeroBytesAreOrdinary", "\x1a\r\n" + std::string(1, '\0') + "\n" + line, 64,
+         true, 0, false},
+        {"LineCutByBlocks", "other\r\n" + line, 7, true, 0, false},
+        {"LastLineWithoutLineFeed", "other\r\n" + cutOff, 4096, true, 0, false},
+        {"LineInTheSecondPieceOf511", std::string(511, '#') + line, 100, true, 0, false},
+        {"CutOffLastLine", "other\r\n" + line.substr(0, 60), 3, false, 7, true},
+        {"WholeLinesOnly", "other\r\n\x1a\n", 5, false, 9, false},
+        {"LongLineWithoutLineFeed", std::string(511, '#'), 511, false, 0, true},
+    };
+    for (const ScanCase& row : cases) {
+        LogScan scan;
+        StartLogScan(&scan, 0);
+        bool matched = false;
+        for (size_t at = 0; at < row.log.size() && !matched; at += row.block) {
+            matched = ScanLogBytes(&scan, row.log.data() + at,
+                                   std::min(row.block, row.log.size() - at), kCompleteLine);
+        }
+        matched = matched || ScanLogEnd(&scan, kCompleteLine);
+        EXPECT_EQ(matched, row.matches) << row.name;
+        if (!row.matches) {
+            EXPECT_EQ(scan.lineStart, row.lineStart) << row.name;
+            EXPECT_EQ(ScanEndsInsideALine(&scan), row.insideLine) << row.name;
+        }
+    }
+}
 
 TEST(EndsWithLineFeed, OnlyWhenTheLastCharacterIsALineFeed) {
     EXPECT_TRUE(EndsWithLineFeed("a\n"));

@@ -85,15 +85,19 @@ OPENS = None  # traced once for both servers
 
 
 def traced_opens():
-    """The opens of the log that log mode makes on its whole way to a line appended unseen
-    (its read-and-append open refused, its append-only open, its read probe refused), as
-    Wine traces them: [(access, sharing, disposition)]."""
+    """The opens of the log that log mode makes, as Wine traces them: its look and its
+    read-and-append open on a log without the machine's line, and its append-only open after
+    the look was refused for rights; (access, sharing, disposition) of each."""
     machine = Machine()
     with tempfile.TemporaryDirectory(dir=machine.work_dir) as folder:
-        path = os.path.join(folder, "replayed.txt")
-        return machine.traced_opens("replayed.txt", os.environ["QUORV_CONTENDER"], "refuse",
-                                    windows_path(path), "0", str(ERROR_ACCESS_DENIED), "free",
-                                    env={"QUORV_COMMAND_LINE": machine.command_line()})
+        path = windows_path(os.path.join(folder, "replayed.txt"))
+        env = {"QUORV_COMMAND_LINE": machine.command_line()}
+        look, run = machine.traced_opens("replayed.txt", machine.exe, path, env=env)
+        refused_look, append = machine.traced_opens(
+            "replayed.txt", os.environ["QUORV_CONTENDER"], "refuse", path, "0",
+            str(ERROR_ACCESS_DENIED), "free", env=env)
+        assert refused_look == look, (refused_look, look)
+        return look, run, append
 
 
 class Share:
@@ -166,12 +170,14 @@ class Share:
         finally:
             self.close(fid)
 
-    def run_while_held(self, traced):
-        """Holds the log sharing nothing, and makes a run's open meanwhile."""
-        result, fid = self.attempt(self.open, FILE_APPEND_DATA, SHARE_NONE)
+    def run_while_held(self, traced, access=FILE_APPEND_DATA, share_mode=SHARE_NONE,
+                       runner=None):
+        """Holds the log with access and share_mode, and makes a run's open meanwhile as
+        runner (this account if none)."""
+        result, fid = self.attempt(self.open, access, share_mode)
         if fid is None:
             return result
-        run = Share(self.user, self.share)
+        run = Share(runner or self.user, self.share)
         try:
             return run.replay(traced)
         finally:
@@ -185,13 +191,23 @@ class Share:
 # after an action that succeeded; a refused one leaves them as they were). The three opens
 # are traced from log mode; "regrant" replaces the users' file grant.
 AD_S, AD_RA = 0x100004, 0x000084
+SHARING = "STATUS_SHARING_VIOLATION"
 CLAIMS = [
-    ("a run opens the log to read and append", lambda t: t.user.replay(t.main_open),
+    ("a run looks at the log (read data, sharing all)", lambda t: t.user.replay(t.look_open),
      (OK, DENIED, OK, DENIED), None),
-    ("a refused run opens it to append only", lambda t: t.user.replay(t.append_open),
+    ("without a line there, opens it to read and append", lambda t: t.user.replay(t.main_open),
+     (OK, DENIED, OK, DENIED), None),
+    ("refused the look, opens it to append only", lambda t: t.user.replay(t.append_open),
      (OK, OK, OK, DENIED), None),
-    ("then tries to read it", lambda t: t.user.replay(t.probe_open),
+    ("a spreadsheet (GENERIC_READ sharing reading) lets a run look",
+     lambda t: t.admin.run_while_held(t.look_open, GENERIC_READ, SHARE_READ, t.user.user),
      (OK, DENIED, OK, DENIED), None),
+    ("but keeps out its open to read and append",
+     lambda t: t.admin.run_while_held(t.main_open, GENERIC_READ, SHARE_READ, t.user.user),
+     (SHARING, DENIED, SHARING, DENIED), None),
+    ("and its open to append only",
+     lambda t: t.admin.run_while_held(t.append_open, GENERIC_READ, SHARE_READ, t.user.user),
+     (SHARING, SHARING, SHARING, DENIED), None),
     ("an append-only open needs no RA where the folder may be listed",
      lambda t: t.regrant(AD_S, t.append_open), (OK, OK, DENIED, DENIED), None),
     ("an append-only open needs S", lambda t: t.regrant(AD_RA, t.append_open),
@@ -224,7 +240,7 @@ CLAIMS = [
                             path=FOLDER + "\\other.txt"), (DENIED,) * 4, None),
     ("a user holding the log sharing nothing keeps runs out",
      lambda t: t.user.run_while_held(t.append_open),
-     ("STATUS_SHARING_VIOLATION",) * 3 + (DENIED,), None),
+     (SHARING,) * 3 + (DENIED,), None),
 ]
 
 
@@ -237,7 +253,7 @@ class ShareRightsTest:
         global OPENS
         if OPENS is None:
             OPENS = traced_opens()
-        cls.main_open, cls.append_open, cls.probe_open = OPENS
+        cls.look_open, cls.main_open, cls.append_open = OPENS
         cls.grants = guide_grants()
         cls.admin = Share(os.environ["QUORV_SMB_ADMIN"], cls.SHARE)
         cls.user = Share(os.environ["QUORV_SMB_USER"], cls.SHARE)

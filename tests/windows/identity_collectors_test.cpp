@@ -55,13 +55,6 @@ TEST_F(OfficeNetwork, MacIsTheFirstEthernetAdapters) {
     EXPECT_EQ(std::string(MacAddressField), "02:00:5E:10:00:01 ");
 }
 
-TEST_F(OfficeNetwork, IpIsTheLastRowOfTheAscendingTable) {
-    ASSERT_EQ(LastAscendingAddress(), "198.51.100.7");
-    EXPECT_TRUE(CollectIpAddress());
-    EXPECT_EQ(std::string(IpAddressField), "198.51.100.7    ");
-    EXPECT_EQ(strlen(InventoryRecord), kIdentityFieldOffset);
-}
-
 TEST_F(OfficeNetwork, AllFourCollectorsMakeTheWholeLine) {
     CollectMacAddress();
     CollectIpAddress();
@@ -77,6 +70,16 @@ TEST_F(OfficeNetwork, MacWithoutIpEndsTheLineAfterTheMacBlank) {
     CollectUserName();
     CollectComputerName();
     EXPECT_EQ(std::string(InventoryRecord), "XXXXX-XXXXX-XXXXX-XXXXX-XXXXX   02:00:5E:10:00:01 ");
+}
+
+// private: Ethernet 02:00:5E:30:00:01 (10.20.30.40), which sorts below loopback's 127.0.0.1.
+using PrivateNetwork = CollectorTest;
+
+TEST_F(PrivateNetwork, IpIsTheHighestRowThatIsNotLoopback) {
+    ASSERT_EQ(LastAscendingAddress(), "127.0.0.1");
+    EXPECT_TRUE(CollectIpAddress());
+    EXPECT_EQ(std::string(IpAddressField), "10.20.30.40     ");
+    EXPECT_EQ(strlen(InventoryRecord), kIdentityFieldOffset);
 }
 
 using IdentityNames = CollectorTest;
