@@ -249,12 +249,13 @@ class WholeWindowTest(DialogTest):
         return int(geometry["X"]), int(geometry["Y"])
 
     def save_screenshot(self, origin, window, margin=24):
-        """Saves the dialog with a margin of desktop as testbed/dialog.png, once it is drawn
-        (a little after it shows) and stops changing."""
+        """Saves the dialog with a margin of desktop as dialog.png in the build tree (it
+        outlives the run, unlike the scratch), once it is drawn (a little after it shows) and
+        stops changing."""
         left, top, right, bottom = window
         crop = (f"{right - left + 2 * margin}x{bottom - top + 2 * margin}"
                 f"+{origin[0] + left - margin}+{origin[1] + top - margin}")
-        path = os.path.join(self.machine.work_dir, "dialog.png")
+        path = os.path.join(os.environ["QUORV_BUILD_DIR"], "dialog.png")
         previous = None
 
         def settled():
