@@ -3,7 +3,7 @@
 # with debootstrap (when ROOT does not hold one yet), clones the committed branch into it
 # and runs the test command, then run.sh, each timed. Not part of the test command.
 # Usage (as root, on Debian 12 or 13): scripts/debian13-check.sh ROOT [BRANCH]
-# ROOT must lie outside every git tree; it stays, as a build tree does. A root made
+# ROOT must lie outside every git tree and /tmp; it stays, as a build tree does. A root made
 # beforehand is used as it is (a Debian 12 one from debootstrap works the same way). The
 # root's mounts and every process started in it live in a sandbox (scripts/sandbox.sh) with
 # the host's network, which the packages come through; they end with it.

@@ -5,8 +5,8 @@
 # mounts over what tools write outside the build tree: a tmpfs on /tmp (Wine's server
 # folders, Xvfb's locks, temporary files), an overlay on /run and a tmpfs on /run/netns (the
 # network namespaces of the test machines), a tmpfs on /var/log/samba (smbd's logs), and an
-# overlay on /etc whose changes (the SMB server's accounts) live in that /tmp. The build tree
-# and the rest of the file system are the host's.
+# overlay on /etc whose changes (the SMB server's accounts) live in that /tmp. This tree (kept
+# in place when it lies under /tmp) and the rest of the file system are the host's.
 #   --host-network  keeps the host's network namespace (for what installs packages)
 #   --host-display  keeps it too and shows the host's X sockets in /tmp/.X11-unix, so a
 #                   program inside can open the user's display
@@ -33,7 +33,9 @@ if [ "$1" = 1 ]; then
   exec 3</tmp/.X11-unix
   case "${XAUTHORITY:-}" in /tmp/*) exec 4<"$XAUTHORITY" ;; esac
 fi
-shift
+tree=$2
+case "$tree" in /tmp/*) exec 5<"$tree" ;; esac
+shift 2
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 mkdir /tmp/.sandbox /tmp/.sandbox/etc /tmp/.sandbox/run /tmp/.sandbox/work-etc /tmp/.sandbox/work-run
 mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/.sandbox/etc,workdir=/tmp/.sandbox/work-etc /etc
@@ -51,7 +53,12 @@ if [ -e /proc/self/fd/4 ]; then
   touch "$XAUTHORITY"
   mount --no-canonicalize --bind /proc/self/fd/4 "$XAUTHORITY"
 fi
-exec 3<&- 4<&-
+# A tree cloned under /tmp stays where it is.
+if [ -e /proc/self/fd/5 ]; then
+  mkdir -p "$tree"
+  mount --no-canonicalize --bind /proc/self/fd/5 "$tree"
+fi
+exec 3<&- 4<&- 5<&-
 ip link set lo up 2>/dev/null || true
 trap "exit 130" INT
 trap "exit 143" TERM
@@ -59,4 +66,5 @@ export QUORV_SANDBOX=1
 "$@" <&0 &
 wait $!
 '
-exec unshare "${namespaces[@]}" bash -c "$inside" sandbox "$display" "$@"
+exec unshare "${namespaces[@]}" bash -c "$inside" sandbox "$display" \
+  "$(cd "$(dirname "$0")/.." && pwd)" "$@"
