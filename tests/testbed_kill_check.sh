@@ -36,7 +36,7 @@ snapshot() {
   getent passwd | cut -d: -f1 | sed 's/^/account /'
   getent group | cut -d: -f1 | sed 's/^/group /'
   findmnt -rn -o TARGET,FSTYPE | sed 's/^/mount /'
-  lsattr -R -a "$build" 2>/dev/null | awk '$1 ~ /i/ { print "immutable " $2 }'
+  lsattr -R -a "$build" 2>/dev/null | awk '$1 ~ /^[-a-zA-Z]+$/ && $1 ~ /i/ { print "immutable " $2 }'
   marked_processes | sed 's/^/process /'
 }
 
