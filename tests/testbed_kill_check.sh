@@ -71,7 +71,8 @@ kill_during() {
 }
 
 kill_during "its SMB server was up" smb.share_rights 'grep -q " smbd$" <<<"$run"'
-# A test's scratch folder in the run's /tmp, seen through one of its processes.
+# A Wine server, and a test's scratch in the run's /tmp, seen through one of its processes.
 kill_during "log mode's end-to-end tests ran" e2e.test_log_mode \
-  '[ -n "$(find /proc/${run%% *}/root/tmp/quorv-testbed -mindepth 1 -maxdepth 1 -name "tmp*" 2>/dev/null)" ]'
+  'grep -q " wineserver" <<<"$run" &&
+   [ -n "$(find /proc/${run%% *}/root/tmp/quorv-testbed -mindepth 1 -maxdepth 1 -name "tmp*" 2>/dev/null)" ]'
 rm -rf "$work"
