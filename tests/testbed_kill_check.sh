@@ -13,6 +13,7 @@ rm -rf "$work"
 mkdir -p "$work"
 # Every process of a run carries this in its environment, daemons too.
 mark=QUORV_KILL_CHECK=$$
+trap 'echo "kill check: failed at line $LINENO" >&2' ERR
 
 fail() {
   echo "kill check: $*" >&2
@@ -29,8 +30,10 @@ marked_processes() {
   done
 }
 
-# What of the host a run could change, one thing a line.
-snapshot() {
+# What of the host a run could change, one thing a line; a folder that is not there (such
+# as /run/netns before any namespace was made) lists nothing.
+snapshot() (
+  set +e +o pipefail
   ip netns list | sed 's/^/network namespace /'
   find /run/netns /tmp /var/log/samba -mindepth 1 -maxdepth 1 2>/dev/null | sed 's/^/file /'
   getent passwd | cut -d: -f1 | sed 's/^/account /'
@@ -38,7 +41,7 @@ snapshot() {
   findmnt -rn -o TARGET,FSTYPE | sed 's/^/mount /'
   lsattr -R -a "$build" 2>/dev/null | awk '$1 ~ /^[-a-zA-Z]+$/ && $1 ~ /i/ { print "immutable " $2 }'
   marked_processes | sed 's/^/process /'
-}
+)
 
 # kill_during WHAT TEST READY: starts the test bed with ctest's TEST in a session of its own,
 # SIGKILLs its process group once READY (a shell condition on the run's processes, "PID
