@@ -16,26 +16,36 @@
 set -euo pipefail
 
 namespaces=(--pid --fork --kill-child --mount --propagation private --ipc --mount-proc --net)
-display=0
+# Host paths under /tmp that stay visible in the private /tmp: this tree when it lies there
+# (a clone in /tmp), and with --host-display the X sockets and an X authority file.
+keep=()
+tree=$(cd "$(dirname "$0")/.." && pwd)
+case "$tree" in /tmp/*) keep+=("$tree") ;; esac
 case "${1:-}" in
   --host-network) unset 'namespaces[-1]'; shift ;;
-  --host-display) unset 'namespaces[-1]'; display=1; shift ;;
+  --host-display)
+    unset 'namespaces[-1]'
+    [ ! -d /tmp/.X11-unix ] || keep+=(/tmp/.X11-unix)
+    case "${XAUTHORITY:-}" in /tmp/*) keep+=("$XAUTHORITY") ;; esac
+    shift ;;
 esac
 [ "$(id -u)" = 0 ] || { echo "sandbox: run as root (namespaces and mounts)" >&2; exit 1; }
 
 # The first process inside: makes the private mounts, then runs the command as its child and
 # ends with its exit status. A signal that would stop the command (Ctrl-C) ends this process
-# too, and with it everything inside; as PID 1 it would otherwise ignore such signals.
+# too, and with it everything inside; as PID 1 it would otherwise ignore such signals. The
+# kept paths are opened before /tmp is hidden and bound back from those descriptors (mount
+# must not resolve /proc/self/fd/N to the new, empty path).
 # shellcheck disable=SC2016
 inside='
 set -e
-if [ "$1" = 1 ]; then
-  exec 3</tmp/.X11-unix
-  case "${XAUTHORITY:-}" in /tmp/*) exec 4<"$XAUTHORITY" ;; esac
-fi
-tree=$2
-case "$tree" in /tmp/*) exec 5<"$tree" ;; esac
-shift 2
+keep=() fds=()
+while [ "$1" != -- ]; do
+  exec {fd}<"$1"
+  keep+=("$1") fds+=("$fd")
+  shift
+done
+shift
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 mkdir /tmp/.sandbox /tmp/.sandbox/etc /tmp/.sandbox/run /tmp/.sandbox/work-etc /tmp/.sandbox/work-run
 mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/.sandbox/etc,workdir=/tmp/.sandbox/work-etc /etc
@@ -43,22 +53,17 @@ mount -t overlay overlay -o lowerdir=/run,upperdir=/tmp/.sandbox/run,workdir=/tm
 mkdir -p /run/netns
 mount -t tmpfs tmpfs /run/netns
 [ ! -d /var/log/samba ] || mount -t tmpfs tmpfs /var/log/samba
-# The host'"'"'s X sockets and an X authority file of its /tmp, opened before /tmp was hidden.
-if [ -e /proc/self/fd/3 ]; then
-  mkdir /tmp/.X11-unix
-  mount --no-canonicalize --bind /proc/self/fd/3 /tmp/.X11-unix
-fi
-if [ -e /proc/self/fd/4 ]; then
-  mkdir -p "$(dirname "$XAUTHORITY")"
-  touch "$XAUTHORITY"
-  mount --no-canonicalize --bind /proc/self/fd/4 "$XAUTHORITY"
-fi
-# A tree cloned under /tmp stays where it is.
-if [ -e /proc/self/fd/5 ]; then
-  mkdir -p "$tree"
-  mount --no-canonicalize --bind /proc/self/fd/5 "$tree"
-fi
-exec 3<&- 4<&- 5<&-
+for i in "${!keep[@]}"; do
+  fd=${fds[i]}
+  if [ -d "/proc/self/fd/$fd" ]; then
+    mkdir -p "${keep[i]}"
+  else
+    mkdir -p "$(dirname "${keep[i]}")"
+    touch "${keep[i]}"
+  fi
+  mount --no-canonicalize --bind "/proc/self/fd/$fd" "${keep[i]}"
+  exec {fd}<&-
+done
 ip link set lo up 2>/dev/null || true
 trap "exit 130" INT
 trap "exit 143" TERM
@@ -66,5 +71,4 @@ export QUORV_SANDBOX=1
 "$@" <&0 &
 wait $!
 '
-exec unshare "${namespaces[@]}" bash -c "$inside" sandbox "$display" \
-  "$(cd "$(dirname "$0")/.." && pwd)" "$@"
+exec unshare "${namespaces[@]}" bash -c "$inside" sandbox "${keep[@]}" -- "$@"
