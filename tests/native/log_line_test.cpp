@@ -90,6 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"RecordWithoutIpMatchesItsOwnLine",
                   "W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01 \n",
                   "W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01 ", true},
+        MatchCase{"RecordWithoutIpMatchesItsLineReadBackWithCarriageReturn",
+                  "W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01 \r\n",
+                  "W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01 ", true},
         MatchCase{"RecordWithoutIpDoesNotMatchALineWithIp", kCompleteLine,
                   "W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01 ", false},
         MatchCase{"RecordWithoutIpDoesNotMatchALineCutBeforeTheBlank",
@@ -134,6 +137,27 @@ TEST(LogScan, FindsTheLineAndWhereTheLastWholeLineEnds) {
             EXPECT_EQ(scan.lineStart, row.lineStart) << row.name;
             EXPECT_EQ(ScanEndsInsideALine(&scan), row.insideLine) << row.name;
         }
+    }
+}
+
+// What is written for a record: one line ending in CR LF, whether or not the record ends in
+// a line feed, after a CR LF that ends a cut-off last line.
+TEST(FormatAppendedLine, EndsEveryRecordWithOneCarriageReturnLineFeed) {
+    const struct {
+        const char* record;
+        bool endPreviousLine;
+        const char* written;
+    } cases[] = {
+        {"W269N * 02:00:5E:10:00:01 192.0.2.10      a@PC\n", false,
+         "W269N * 02:00:5E:10:00:01 192.0.2.10      a@PC\r\n"},
+        {"W269N * 02:00:5E:10:00:01 ", false, "W269N * 02:00:5E:10:00:01 \r\n"},
+        {"W269N * a@PC\n", true, "\r\nW269N * a@PC\r\n"},
+    };
+    for (const auto& row : cases) {
+        char out[kAppendedLineSize];
+        const size_t length =
+            FormatAppendedLine(Record(row.record).c_str(), row.endPreviousLine, out);
+        EXPECT_EQ(std::string(out, length), row.written) << row.record;
     }
 }
 
