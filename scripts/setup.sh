@@ -102,7 +102,8 @@ ensure_backports_source() {
 
 # lld and llvm: the MinGW link with delay-loading (ld.lld, llvm-dlltool). e2fsprogs: chattr,
 # which the tests use for a file nobody may change (Debian 13's minimal system lacks it).
-# samba and the rest of the last line: the SMB server and clients of the log's rights test.
+# samba and the rest of its line: the SMB server and clients of the log's rights test.
+# python3-fusepy: the file system whose reads stall or count, for log mode's bounds.
 PACKAGES=(
   cmake make g++ clang clang-format googletest python3 lld llvm
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
@@ -110,6 +111,7 @@ PACKAGES=(
   xvfb x11-utils imagemagick xdotool xclip
   iproute2 util-linux e2fsprogs icoutils git bc
   samba samba-vfs-modules smbclient python3-impacket
+  python3-fusepy
 )
 
 ensure_packages() {

@@ -156,3 +156,25 @@ class MachineTest(unittest.TestCase):
 
     def path(self, name):
         return os.path.join(self.folder, name)
+
+    def serve_logs(self, *specs):
+        """Serves made-up logs (log_fs.py SPEC...) in a folder of this test; returns the folder
+        and a function that gives the bytes read of each. Wine's server, which opens files,
+        then starts again, so that its mounts hold the new one."""
+        mount = self.path("served")
+        os.mkdir(mount)
+        server = subprocess.Popen(["/usr/bin/python3", os.path.join(os.path.dirname(__file__),
+                                                                    "log_fs.py"), mount, *specs])
+        self.addCleanup(server.wait)
+        self.addCleanup(server.kill)
+        self.addCleanup(subprocess.run, ["umount", "-l", mount], check=True)
+        started = time.monotonic()
+        while not os.path.ismount(mount):
+            assert server.poll() is None and time.monotonic() - started < 30, "log_fs.py failed"
+            time.sleep(0.1)
+        subprocess.run([self.machine.wine_run, "--stop"], check=True)
+
+        def reads():
+            with open(os.path.join(mount, ".reads")) as file:
+                return {name: int(count) for name, count in map(str.split, file)}
+        return mount, reads

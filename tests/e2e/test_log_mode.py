@@ -15,6 +15,7 @@ from machine import MachineTest, encode_product_id, windows_path
 DECODED_KEY = "W269N-WFGWX-YVC9B-4J6C9-T83GX"
 PLAIN_KEY = "NPPR9-FWDCX-D2C8J-H872K-2YT43"
 MACHINE = "02:00:5E:10:00:01 198.51.100.7    "
+CAP = 16 << 20  # the most of a log that a run reads
 
 
 def decoded_line(user="alice", ip="198.51.100.7", mac="02:00:5E:10:00:01"):
@@ -155,6 +156,36 @@ class FileShapeTest(LogModeTest):
                 self.log(path)
                 self.log(path)
                 self.assertEqual(self.read(path), after)
+
+    def test_log_past_the_cap_is_full(self):
+        # A run reads at most 16 MiB of a log; a longer one gets no line. Sparse files of zero
+        # bytes, the last a line feed: one ends at the cap, the other just past it.
+        for size, appended in ((CAP, True), (CAP + 1, False)):
+            with self.subTest(size=size):
+                path = self.write("log.txt", b"")
+                os.truncate(path, size - 1)
+                with open(path, "ab") as file:
+                    file.write(b"\n")
+                self.log(path)
+                added = len(decoded_line()) if appended else 0
+                self.assertEqual(os.path.getsize(path), size + added)
+
+    def test_reads_end_at_the_line_the_cap_or_the_deadline(self):
+        # Logs of 64 MiB on a file system that counts what it hands out: the machine's line at
+        # the start is found after little more than itself, a log without it is read up to the
+        # cap and no further, and a read that does not return ends the run at its deadline.
+        # Asked which file and volume a handle reaches, Wine reads a few bytes of the file
+        # itself (23 seen); the program's own reads, in Wine's file trace, are 64 KiB each.
+        size = 4 * CAP
+        folder, reads = self.serve_logs(f"early.txt:{size}:{decoded_line().hex()}",
+                                        f"full.txt:{size}:", f"stalled.txt:{size}::stall")
+        for name, least, most in (("early.txt", 1, 1 << 20), ("full.txt", CAP, CAP + 4096),
+                                  ("stalled.txt", 0, 0)):
+            with self.subTest(name):
+                exit_code, window = self.machine.run_quorv(
+                    f'"{windows_path(os.path.join(folder, name))}"', timeout=90)
+                self.assertEqual((exit_code, window), (0, False))
+                self.assertTrue(least <= reads()[name] <= most, reads())
 
     def test_unreadable_log_gets_the_whole_line_at_its_end(self):
         # Nothing is read: no line feed ends a cut-off last line and an equal line is not seen.
@@ -302,16 +333,24 @@ class OverlapTest(LogModeTest):
 
     def test_two_runs_whose_first_scans_both_miss_append_once(self):
         # Between the contender's first scan and its open to append, a whole run logs the
-        # machine, or the log is replaced by a shorter one holding its line. Or the run comes
+        # machine, or the log is replaced by a shorter one holding its line, or by another
+        # file, longer, that begins with the line: scanned from its start. Or the run comes
         # after the contender's scan under that open: it waits out its bound, writes nothing.
         for before, gap, after in (
                 (None, "run", decoded_line()), (b"", "run-at-append", decoded_line()),
                 (b"old\r\nhalf a li", "run", b"old\r\nhalf a li\r\n" + decoded_line()),
-                (b"other line\r\n" * 20, "shorten", decoded_line())):
+                (b"other line\r\n" * 20, "shorten", decoded_line()),
+                (b"other line\r\n" * 2, "replace", decoded_line() + b"#" * 4096)):
             with self.subTest(before=before, gap=gap):
                 path = self.path("log.txt") if before is None else self.write("log.txt", before)
                 self.machine.contend(f'"{windows_path(path)}"', "gap", windows_path(path), gap)
                 self.assertEqual(self.read(path), after)
+
+    def test_a_named_pipe_is_no_log(self):
+        # Its server sends nothing, so a read would wait for ever: the run ends at once.
+        pipe = r"\\.\pipe\quorv-log"
+        report = self.machine.contend(f'"{pipe}"', "hold", pipe, "10000", "pipe")
+        self.assertEqual(report, "waiting=0 exit=0 written=0")
 
     def test_holders_make_runs_wait_at_most_the_bound(self):
         # A writer or a holder that lets nobody read keeps a run waiting until it lets go, for
