@@ -32,7 +32,6 @@ struct LogIdentity {
     DWORD volumeSerialNumber;
     DWORD fileIndexHigh;
     DWORD fileIndexLow;
-    unsigned long long size;
 };
 
 bool IsHeldByAnotherProcess(DWORD error) {
@@ -70,7 +69,8 @@ HANDLE OpenLog(const char* path, DWORD access, DWORD share, DWORD disposition, D
     }
 }
 
-// False when the platform cannot tell; the caller then takes the file for another one.
+// False when the platform cannot tell; the caller then takes the file for another one and
+// scans it from its start.
 bool IdentifyLog(HANDLE file, LogIdentity* identity) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) {
@@ -79,8 +79,6 @@ bool IdentifyLog(HANDLE file, LogIdentity* identity) {
     identity->volumeSerialNumber = information.dwVolumeSerialNumber;
     identity->fileIndexHigh = information.nFileIndexHigh;
     identity->fileIndexLow = information.nFileIndexLow;
-    identity->size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) |
-                     information.nFileSizeLow;
     return true;
 }
 
@@ -156,11 +154,14 @@ void AppendUnlessLogged(const char* path, const LogIdentity* seen, unsigned long
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
+    LARGE_INTEGER size;
     LogIdentity locked;
     LogScan scan;
-    if (IdentifyLog(file, &locked) && locked.size <= kLogReadCap) {
-        const bool resumes =
-            seen != nullptr && IsSameFile(*seen, locked) && locked.size >= seenUpTo;
+    if (GetFileSizeEx(file, &size) &&
+        static_cast<unsigned long long>(size.QuadPart) <= kLogReadCap) {
+        const bool resumes = static_cast<unsigned long long>(size.QuadPart) >= seenUpTo &&
+                             seen != nullptr && IdentifyLog(file, &locked) &&
+                             IsSameFile(*seen, locked);
         StartLogScan(&scan, resumes ? seenUpTo : 0);
         if (MoveFilePointer(file, scan.offset, FILE_BEGIN) && LogLacksRecordLine(file, &scan)) {
             AppendRecordLine(file, ScanEndsInsideALine(&scan));
@@ -192,9 +193,8 @@ DWORD WINAPI LogInventoryOnWorker(void* path) {
 // not ExitProcess: ExitProcess would run every DLL's detach code after ending the worker,
 // and a lock the worker held there (the heap's, the loader's) would keep the process alive
 // for ever. Nothing of log mode needs flushing, and the platform cancels pending I/O.
-void LogInventoryBeforeDeadline(const char* path) {
-    HANDLE worker =
-        CreateThread(nullptr, 0, LogInventoryOnWorker, const_cast<char*>(path), 0, nullptr);
+void LogInventoryBeforeDeadline(char* path) {
+    HANDLE worker = CreateThread(nullptr, 0, LogInventoryOnWorker, path, 0, nullptr);
     if (worker == nullptr) {
         LogInventory(path);
         return;

@@ -22,10 +22,10 @@
 //                               logs to PATH with log mode's own code; after its first scan
 //                               and before it opens PATH to append, a whole run ends ("run")
 //                               or PATH is replaced by a shorter log holding only this
-//                               machine's line ("shorten"), or by another file, longer, that
-//                               begins with that line ("replace"); or a whole run ends
-//                               between its scan under that open and its move to the end to
-//                               append ("run-at-append"). Prints "done".
+//                               machine's line ("shorten"; "replace" writes it to a new file
+//                               moved over PATH); or a whole run ends between its
+//                               scan under that open and its move to the end to append
+//                               ("run-at-append"). Prints "done".
 //   log_contender hold PATH MS writer|reader|sole|sole-then-reader
 //                               keeps PATH open while one run starts, lets go after MS
 //                               milliseconds; prints "waiting=1|0 exit=N", where waiting tells
@@ -33,8 +33,7 @@
 //                               read, a reader (as spreadsheets open files) lets others read
 //                               but not write, "sole" lets nobody read or write, and
 //                               "sole-then-reader" turns from sole into a reader at MS/2.
-//                               "pipe" serves PATH as a named pipe that sends nothing, and
-//                               adds "written=N", the bytes the run sent into it.
+//                               "pipe" serves PATH as a named pipe that sends nothing.
 #include <windows.h>
 
 #include <cstdio>
@@ -122,13 +121,8 @@ int Hold(const char* path, DWORD milliseconds, const char* kind) {
         waiting =
             WaitForSingleObject(run.hProcess, milliseconds - milliseconds / 2) == WAIT_TIMEOUT;
     }
-    DWORD written = 0;
-    const bool pipe = strcmp(kind, "pipe") == 0;
-    if (pipe)
-        PeekNamedPipe(file, nullptr, 0, nullptr, &written, nullptr);
     CloseHandle(file);
-    printf("waiting=%d exit=%lu", waiting ? 1 : 0, WaitForExit(run));
-    printf(pipe ? " written=%lu\n" : "\n", written);
+    printf("waiting=%d exit=%lu\n", waiting ? 1 : 0, WaitForExit(run));
     return 0;
 }
 
@@ -191,18 +185,14 @@ void FillGap() {
         if (StartProcess(commandLine, &run, 0))
             WaitForExit(run);
     } else if (strcmp(action, "shorten") == 0 || strcmp(action, "replace") == 0) {
-        // "replace" writes a new file and moves it over the log, so the path names another
-        // file than the one that was scanned, one at least as long.
-        const bool replace = strcmp(action, "replace") == 0;
+        const bool replace = action[0] == 'r';
         const std::string name = std::string(refusal.path) + (replace ? ".new" : "");
-        std::string content(kAppendedLineSize, '\0');
-        content.resize(FormatAppendedLine(InventoryRecord, false, &content[0]));
-        if (replace)
-            content.append(4096, '#');
+        char line[kAppendedLineSize];
         DWORD written = 0;
         HANDLE file = platformCreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        WriteFile(file, line, static_cast<DWORD>(FormatAppendedLine(InventoryRecord, false, line)),
+                  &written, nullptr);
         CloseHandle(file);
         if (replace)
             MoveFileExA(name.c_str(), refusal.path, MOVEFILE_REPLACE_EXISTING);
@@ -306,7 +296,7 @@ int main(int argc, char** argv) {
         return Hold(argv[2], static_cast<DWORD>(atoi(argv[3])), argv[4]);
     fprintf(stderr,
             "usage: log_contender race N | race-machines N PATH | machine I PATH | "
-            "refuse PATH FIRST READS free|held | gap PATH run|shorten|replace|run-at-append | "
-            "hold PATH MS writer|reader|sole|sole-then-reader|pipe\n");
+            "refuse PATH FIRST READS free|held | gap PATH run|shorten | "
+            "hold PATH MS writer|reader|sole|sole-then-reader\n");
     return 2;
 }
