@@ -1,6 +1,13 @@
 # Sourced by the scripts: steps whose output is kept aside unless they fail. A failing step
 # shows the end of its output and says what failed, so no script ends without a word.
 
+# True inside a sandbox of scripts/sandbox.sh: its root file system is the sandbox's overlay,
+# which no host has (an environment variable would leak into a host shell).
+in_sandbox() { [ "$(findmnt -n -o SOURCE /)" = quorv-sandbox ]; }
+
+# True on the test machine of scripts/testbed.sh: in its sandbox, with its office network made.
+on_testbed() { in_sandbox && [ -n "${QUORV_NETNS_OFFICE:-}" ] && [ -e "/run/netns/$QUORV_NETNS_OFFICE" ]; }
+
 # quietly WHAT COMMAND...: runs COMMAND with its output in a file (a pipe would be held open
 # by a wineserver that COMMAND starts); on failure shows its end, names WHAT and exits.
 quietly() {

@@ -4,22 +4,20 @@
 # dialog stays until it is closed; without one it is shown on a headless X server inside a
 # Wine desktop, saved as build/dialog.png and closed again. All but the set-up runs in a
 # sandbox (scripts/sandbox.sh), which ends every process it started (Wine's and X servers)
-# and keeps their files off the host.
+# and keeps every file they write outside build/ off the host.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/common.sh
-if [ -z "${QUORV_SANDBOX:-}" ]; then
-  bash scripts/setup.sh
-  # The user's display is reached through the host's network and X sockets.
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-    exec scripts/sandbox.sh --host-display "$0" "$@"
-  fi
-  exec scripts/sandbox.sh "$0" "$@"
+# The user's display is reached through the host's network and X sockets.
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  source "$(dirname "$0")/sandbox.sh" --host-display -- "$@"
+else
+  source "$(dirname "$0")/sandbox.sh" -- "$@"
 fi
+cd "$(dirname "$0")/.."
 build . windows --target quorv quorv_driver
 
-export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts, and no menu entries or file associations: the prefix is no desktop.
+export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 exe=build/windows/quorv.exe
 echo "run: $exe ($(stat -c %s "$exe") bytes)"
 

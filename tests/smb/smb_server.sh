@@ -16,7 +16,7 @@
 # server, its namespace, folder and accounts end with it and never reach the host.
 # Usage: tests/smb/smb_server.sh LOG_DIR COMMAND [ARG...]
 set -euo pipefail
-[ -n "${QUORV_SANDBOX:-}" ] || exec "$(dirname "$0")/../../scripts/sandbox.sh" "$0" "$@"
+source "$(dirname "$0")/../../scripts/sandbox.sh" -- "$@"
 
 log_dir=$(realpath -m "$1")
 shift
