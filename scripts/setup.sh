@@ -3,8 +3,8 @@
 # packages from the release it runs on, the i386 architecture and the binfmt entry that
 # hands 32-bit x86 programs to QEMU. Every step checks first, so a second run changes
 # nothing and takes seconds. Prints each thing it installs or changes. Makes nothing outside
-# the packages, those two and build/setup; removes, once, what earlier versions of the
-# project's scripts left on the host, naming each thing.
+# the packages, those two and build/setup (apt's log, apt.log, among them). A set-up killed
+# at any moment is repaired by the next one, first of all.
 set -euo pipefail
 
 log() { printf 'setup: %s\n' "$*"; }
@@ -12,31 +12,26 @@ log() { printf 'setup: %s\n' "$*"; }
 [ "$(id -u)" = 0 ] || { echo "setup: run as root" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
 scratch=$(cd "$(dirname "$0")/.." && pwd)/build/setup
+mkdir -p "$scratch"
+apt_log=$scratch/apt.log
 
-# Earlier versions kept records of what their runs made under /var/lib/quorv and made
-# network namespaces quorv-* and accounts quorvadmin and quorvuser (with a run's suffix
-# -r... later) on the host itself; runs now make all of that inside their sandbox only.
-remove_earlier_leftovers() {
-  local ns pids name
-  for ns in $(ip netns list 2>/dev/null | awk '$1 ~ /^quorv-/ {print $1}'); do
-    pids=$(ip netns pids "$ns" 2>/dev/null | tr '\n' ' ')
-    [ -z "$pids" ] || kill -9 $pids 2>/dev/null || true
-    ip netns del "$ns" && log "removed the network namespace $ns${pids:+ and its processes ${pids% }}," \
-      "which an earlier version left"
-  done
-  for name in $(getent passwd | cut -d: -f1 | grep -E '^quorv(admin|user)(-r[0-9a-f]{8})?$' || true); do
-    userdel "$name" && log "removed the account $name, which an earlier version left"
-  done
-  if [ -d /var/lib/quorv ]; then
-    rm -rf /var/lib/quorv && log "removed /var/lib/quorv, the records of an earlier version"
-  fi
+# apt_step WHAT COMMAND...: runs an apt or dpkg command with its output in apt.log; on
+# failure shows the log's end and exits.
+apt_step() {
+  local what=$1
+  shift
+  echo "== $*" >>"$apt_log"
+  "$@" </dev/null >>"$apt_log" 2>&1 && return 0
+  tail -n 30 "$apt_log" >&2
+  echo "setup: $what failed (whole log: $apt_log)" >&2
+  exit 1
 }
 
 apt_updated=0
 apt_update_once() {
   if [ "$apt_updated" = 0 ]; then
     log "apt-get update"
-    apt-get update -qq || { echo "setup: apt-get update failed; check the network and the apt sources" >&2; exit 1; }
+    apt_step "apt-get update (check the network and the apt sources)" apt-get update -qq
     apt_updated=1
   fi
 }
@@ -91,7 +86,8 @@ debian_mirror() {
 ensure_backports_source() {
   [ -n "$BACKPORTS" ] || return 0
   local list=/etc/apt/sources.list.d/$BACKPORTS.sources uri
-  [ -f "$list" ] && return 0
+  # Signed-By is written last: a list without it is one a killed set-up cut short.
+  grep -qs '^Signed-By:' "$list" && return 0
   uri=$(debian_mirror)
   [ -n "$uri" ] || { echo "setup: no Debian mirror found in the apt sources" >&2; exit 1; }
   log "adding $BACKPORTS from $uri"
@@ -103,8 +99,10 @@ ensure_backports_source() {
 # lld and llvm: the MinGW link with delay-loading (ld.lld, llvm-dlltool). e2fsprogs: chattr,
 # which the tests use for a file nobody may change (Debian 13's minimal system lacks it).
 # samba and the rest of the last line: the SMB server and clients of the log's rights test.
+# reprotest and the three after it: the check that a build is reproducible.
 PACKAGES=(
   cmake make g++ clang clang-format googletest python3 lld llvm
+  reprotest diffoscope-minimal disorderfs faketime
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
@@ -120,38 +118,52 @@ ensure_packages() {
   if [ "${#missing[@]}" -gt 0 ]; then
     apt_update_once
     log "installing ${missing[*]}"
-    apt_install "${missing[@]}" ||
-      { echo "setup: apt-get could not install ${missing[*]} (its messages are above)" >&2; exit 1; }
+    without_services apt_step "apt-get install ${missing[*]}" \
+      apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
   return 0
 }
 
-# apt_install PACKAGE...: apt-get install, with no service started meanwhile: installing
-# samba would start a file server on every interface. /usr/sbin/policy-rc.d, which every
-# init system's package scripts ask, forbids it; one already there that forbids starting
-# smbd stays, any other is set aside and put back afterwards (a killed run's by the next).
+# without_services COMMAND...: runs COMMAND (a package installation) with no service started
+# meanwhile: installing samba would start a file server on every interface.
+# /usr/sbin/policy-rc.d, which every init system's package scripts ask, forbids it; one
+# already there that forbids starting smbd stays, any other is set aside and put back
+# afterwards, by this run or, when it was killed, the next one.
 policy=/usr/sbin/policy-rc.d
 restore_policy() {
-  grep -qs 'quorv setup.sh' "$policy" || return 0
-  if [ -e "$policy.quorv-saved" ]; then mv -f "$policy.quorv-saved" "$policy"; else rm -f "$policy"; fi
+  if grep -qs 'quorv setup.sh' "$policy"; then rm -f "$policy"; fi
+  rm -f "$policy.quorv-new"
+  if [ -e "$policy.quorv-saved" ]; then mv -f "$policy.quorv-saved" "$policy"; fi
 }
-apt_install() {
-  local answer=0 status=0
-  restore_policy
+without_services() {
+  local answer=0
   if [ -x "$policy" ]; then "$policy" smbd start >/dev/null 2>&1 || answer=$?; fi
   if [ "$answer" != 101 ]; then
-    [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
     trap restore_policy EXIT
-    printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy"
-    chmod 755 "$policy"
+    [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
+    printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy.quorv-new"
+    chmod 755 "$policy.quorv-new"
+    mv "$policy.quorv-new" "$policy"
   fi
-  apt-get install -y -qq --no-install-recommends "$@" >/dev/null || status=$?
+  "$@"
   restore_policy
-  return "$status"
+}
+
+# What a killed set-up left: its policy-rc.d (and the one it set aside), and a dpkg that was
+# cut short while it unpacked or configured, which apt-get refuses to work with.
+repair_killed_setup() {
+  if grep -qs 'quorv setup.sh' "$policy" || [ -e "$policy.quorv-saved" ] || [ -e "$policy.quorv-new" ]; then
+    log "putting back $policy as it was before a set-up that was killed"
+    restore_policy
+  fi
+  if [ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] || [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+    log "dpkg --configure -a: dpkg was interrupted"
+    without_services apt_step "dpkg --configure -a" dpkg --configure -a
+  fi
 }
 
 # The tests start their own smbd in a namespace of their own. Where systemd runs, installing
-# samba enables smbd and nmbd (not started, see apt_install), and an earlier set-up killed
+# samba enables smbd and nmbd (not started, see without_services), and an earlier set-up killed
 # at the wrong time may have left them running on every interface with Debian's default
 # configuration. Such a server is stopped and disabled; one configured by hand is someone's
 # and stays.
@@ -183,14 +195,13 @@ ensure_qemu_10() {
   fi
   apt_update_once
   log "installing qemu-user-static from $BACKPORTS"
-  apt_install -t "$BACKPORTS" qemu-user-static ||
-    { echo "setup: apt-get could not install qemu-user-static from $BACKPORTS" >&2; exit 1; }
+  without_services apt_step "apt-get install -t $BACKPORTS qemu-user-static" \
+    apt-get install -y -qq --no-install-recommends -t "$BACKPORTS" qemu-user-static
 }
 
 # runs_i386_program: true when a static 32-bit x86 program runs here and returns its code.
 runs_i386_program() {
   local status=0
-  mkdir -p "$scratch"
   printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' >"$scratch/exit.s"
   as --32 -o "$scratch/exit.o" "$scratch/exit.s" && ld -m elf_i386 -o "$scratch/exit" "$scratch/exit.o" ||
     { echo "setup: could not assemble a 32-bit test program (as, ld)" >&2; exit 1; }
@@ -233,7 +244,7 @@ ensure_binfmt_i386() {
     "qemu-i386 entry" >&2; exit 1; }
 }
 
-remove_earlier_leftovers
+repair_killed_setup
 choose_release
 ensure_i386_architecture
 ensure_backports_source
