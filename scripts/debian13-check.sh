@@ -3,13 +3,12 @@
 # with debootstrap (when ROOT does not hold one yet), clones the committed branch into it
 # and runs the test command, then run.sh, each timed. Not part of the test command.
 # Usage (as root, on Debian 12 or 13): scripts/debian13-check.sh ROOT [BRANCH]
-# ROOT must lie outside every git tree and /tmp; it stays, as a build tree does, and is the
-# one folder outside the tree that the check writes to. A root made beforehand is used as it
-# is (a Debian 12 one from debootstrap works the same way). The root's mounts and every
-# process started in it live in a sandbox (scripts/sandbox.sh) with the host's network,
-# which the packages come through; they end with it. binfmt_misc is shared with the host:
-# the sandbox's set-up registers the host's qemu-i386 entry first, so the set-up in the root
-# finds and keeps it, and both use the host's QEMU.
+# ROOT must lie outside every git tree and /tmp; it stays, as a build tree does, the one
+# folder outside the tree written to. A root made beforehand is used as it is (a Debian 12
+# one from debootstrap works the same way). It runs in a sandbox (scripts/sandbox.sh) with
+# the host's network, which the packages come through. binfmt_misc is shared with the host:
+# the set-up before the sandbox registers the host's qemu-i386 entry, which the set-up in
+# the root finds and keeps, so both use the host's QEMU.
 set -euo pipefail
 root=$(realpath -m "$1")
 command -v debootstrap >/dev/null || apt-get install -y -qq debootstrap >/dev/null ||

@@ -8,10 +8,9 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
 build . fuzz
-mkdir -p build/fuzz/artifacts
 for target in command_line_fuzzer log_line_fuzzer; do
   corpus=build/fuzz/corpus/$target
-  mkdir -p "$corpus"
+  mkdir -p "$corpus" build/fuzz/artifacts
   echo "fuzz: $target for ${seconds}s"
   log=build/fuzz/$target.log
   if ! "build/fuzz/tests/fuzz/$target" -max_total_time="$seconds" -max_len=1100 \

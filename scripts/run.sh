@@ -7,11 +7,9 @@
 # and keeps every file they write outside build/ off the host.
 set -euo pipefail
 # The user's display is reached through the host's network and X sockets.
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  source "$(dirname "$0")/sandbox.sh" --host-display -- "$@"
-else
-  source "$(dirname "$0")/sandbox.sh" -- "$@"
-fi
+display=()
+[ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1 || display=(--host-display)
+source "$(dirname "$0")/sandbox.sh" "${display[@]}" -- "$@"
 cd "$(dirname "$0")/.."
 build . windows --target quorv quorv_driver
 
@@ -31,19 +29,7 @@ else
   headless=0
 fi
 
-# A prefix whose creation a killed run cut short is made again from scratch.
-if [ -f "$WINEPREFIX.creating" ]; then
-  echo "run: removing the Wine prefix $WINEPREFIX that a killed run left unfinished"
-  rm -rf "$WINEPREFIX"
-fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "run: creating the Wine prefix $WINEPREFIX"
-  touch "$WINEPREFIX.creating"
-  quietly "creating the Wine prefix $WINEPREFIX (wineboot -i)" wineboot -i
-  rm "$WINEPREFIX.creating"
-fi
-# The dialog's close box is a Marlett glyph; without the font Wine draws the letter "r".
-install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
+make_prefix
 
 # Without a display the dialog is shown in a 640x480 Wine desktop (Wine 10 ignores a smaller
 # one), made the prefix's default desktop before the session starts: Wine 10 takes a desktop

@@ -1,30 +1,24 @@
 #!/usr/bin/env bash
 # The one way into a sandbox that the kernel removes whole when it ends, however it ends: new
 # PID, mount, IPC and network namespaces, and the root file system under an overlay whose
-# upper layer is a tmpfs of the sandbox, so every write outside this tree vanishes with it,
-# wherever it goes (home folder, /etc, /var, /run) and whoever makes it. /tmp and /dev/shm are
-# fresh tmpfs, as after a boot; /proc, /dev and /sys are the kernel's. What reaches the host:
-# this tree (build/ is written through), a folder given with --through, and with
-# --host-display the X sockets and authority file. The sandbox's layers are seen inside at
-# build/.sandbox, where the overlay names them. The top process ends the sandbox when it gets
-# SIGTERM, SIGINT or SIGHUP, and its death does too: util-linux's unshare blocks those signals
-# and keeps a parent-death signal for its child only, so it gets one of its own (setpriv).
+# upper layer is a tmpfs of the sandbox (seen inside at build/.sandbox). Only this tree, a
+# folder given with --through and, with --host-display, the X sockets and authority file are
+# written through. /tmp and /dev/shm are fresh tmpfs. SIGTERM, SIGINT or SIGHUP to the top
+# process, or its death, ends the sandbox: util-linux's unshare blocks those signals and
+# gives only its child a parent-death signal, so it gets one of its own (setpriv).
 #   --host-network  keeps the host's network namespace (for what installs packages)
 #   --host-display  keeps it too, with the X sockets and XAUTHORITY, for the user's display
-#   --through DIR   writes DIR through to the host (a root that stays, as build/ does)
-# A script that runs in a sandbox says so in its first lines, before it changes folder:
+# A script that runs in a sandbox starts with this, before it changes folder; outside one it
+# sets up what is missing and runs the script again in a new sandbox, inside one it returns:
 #   source "$(dirname "$0")/sandbox.sh" [OPTION...] -- "$@"
-# Outside a sandbox that sets up what is missing (scripts/setup.sh), runs the script again
-# with its arguments in a new sandbox and exits with its status; inside one it returns.
-# Usage as a command, always in a new sandbox: scripts/sandbox.sh [OPTION...] COMMAND [ARG...]
+# As a command (as root) it always makes a new one: scripts/sandbox.sh [OPTION...] COMMAND [ARG...]
 set -euo pipefail
 tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$tree/scripts/common.sh"
 
-# The first process inside, PID 1 of the sandbox: makes the new root, pivots into it, then
-# runs the command as its child and ends with its status (and, as PID 1, everything with it).
-# A signal that would stop the command (Ctrl-C) ends this process too; as PID 1 it would
-# otherwise ignore such signals.
+# PID 1 of the sandbox: makes the new root, pivots into it, runs the command as its child and
+# ends with its status, and everything inside with it. It ends on a signal that would stop
+# the command (Ctrl-C) too, which as PID 1 it would otherwise ignore.
 # shellcheck disable=SC2016
 sandbox_init='
 set -e
@@ -61,7 +55,7 @@ trap "exit 129" HUP
 wait $!
 '
 
-# sandbox_run [OPTION...] COMMAND [ARG...]: runs COMMAND in a new sandbox and returns its status.
+# sandbox_run [OPTION...] COMMAND [ARG...]: runs COMMAND in a new sandbox, ends with its status.
 sandbox_run() {
   local namespaces=(--pid --fork --kill-child --mount --propagation private --ipc --net) binds=()
   while :; do
@@ -76,27 +70,21 @@ sandbox_run() {
     esac
     shift
   done
-  [ "$(id -u)" = 0 ] || { echo "sandbox: run as root (namespaces and mounts)" >&2; return 1; }
   setpriv --pdeathsig KILL unshare "${namespaces[@]}" \
     bash -c "$sandbox_init" quorv-sandbox "$tree" "${binds[@]}" -- "$@" <&0 &
-  local child=$! status=0
   trap 'exit 143' TERM
   trap 'exit 130' INT
   trap 'exit 129' HUP
-  wait "$child" || status=$?
-  trap - TERM INT HUP
-  return "$status"
+  wait $!
+  exit
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   sandbox_run "$@"
-  exit
-fi
-if ! in_sandbox; then
+elif ! in_sandbox; then
   options=()
   while [ "$1" != -- ]; do options+=("$1"); shift; done
   shift
   bash "$tree/scripts/setup.sh"
   sandbox_run "${options[@]}" "$(realpath "$0")" "$@"
-  exit
 fi

@@ -15,25 +15,22 @@ scratch=$(cd "$(dirname "$0")/.." && pwd)/build/setup
 mkdir -p "$scratch"
 apt_log=$scratch/apt.log
 
-# apt_step WHAT COMMAND...: runs an apt or dpkg command with its output in apt.log; on
-# failure shows the log's end and exits.
+# apt_step COMMAND...: runs an apt or dpkg command with its output in apt.log; on failure
+# shows the log's end and exits.
 apt_step() {
-  local what=$1
-  shift
   echo "== $*" >>"$apt_log"
   "$@" </dev/null >>"$apt_log" 2>&1 && return 0
   tail -n 30 "$apt_log" >&2
-  echo "setup: $what failed (whole log: $apt_log)" >&2
+  echo "setup: '$*' failed (whole log: $apt_log)" >&2
   exit 1
 }
 
 apt_updated=0
 apt_update_once() {
-  if [ "$apt_updated" = 0 ]; then
-    log "apt-get update"
-    apt_step "apt-get update (check the network and the apt sources)" apt-get update -qq
-    apt_updated=1
-  fi
+  [ "$apt_updated" = 0 ] || return 0
+  log "apt-get update"
+  apt_step apt-get update -qq
+  apt_updated=1
 }
 
 ensure_i386_architecture() {
@@ -49,13 +46,9 @@ ensure_i386_architecture() {
 # has QEMU 10 itself. libclang-rt gives clang's libFuzzer and sanitizers (scripts/fuzz.sh).
 choose_release() {
   local release name
-  if [ ! -r /etc/os-release ]; then
-    echo "setup: /etc/os-release is missing, so the release is unknown; this script sets up" \
-      "Debian 12 (bookworm) and Debian 13 (trixie) only" >&2
-    exit 1
-  fi
-  release=$(. /etc/os-release && echo "${ID:-}/${VERSION_CODENAME:-}")
-  name=$(. /etc/os-release && echo "${PRETTY_NAME:-unknown}")
+  release=$(. /etc/os-release 2>/dev/null && echo "${ID:-}/${VERSION_CODENAME:-}") || true
+  name=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-unknown}") ||
+    name="a system without /etc/os-release"
   case "$release" in
     debian/bookworm)
       BACKPORTS=bookworm-backports
@@ -118,16 +111,13 @@ ensure_packages() {
   if [ "${#missing[@]}" -gt 0 ]; then
     apt_update_once
     log "installing ${missing[*]}"
-    without_services apt_step "apt-get install ${missing[*]}" \
-      apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    install_packages "${missing[@]}"
   fi
-  return 0
 }
 
 # without_services COMMAND...: runs COMMAND (a package installation) with no service started
-# meanwhile: installing samba would start a file server on every interface.
-# /usr/sbin/policy-rc.d, which every init system's package scripts ask, forbids it; one
-# already there that forbids starting smbd stays, any other is set aside and put back
+# meanwhile (samba's would serve every interface): /usr/sbin/policy-rc.d, which every init
+# system's package scripts ask, forbids it. One already there is set aside and put back
 # afterwards, by this run or, when it was killed, the next one.
 policy=/usr/sbin/policy-rc.d
 restore_policy() {
@@ -136,29 +126,27 @@ restore_policy() {
   if [ -e "$policy.quorv-saved" ]; then mv -f "$policy.quorv-saved" "$policy"; fi
 }
 without_services() {
-  local answer=0
-  if [ -x "$policy" ]; then "$policy" smbd start >/dev/null 2>&1 || answer=$?; fi
-  if [ "$answer" != 101 ]; then
-    trap restore_policy EXIT
-    [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
-    printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy.quorv-new"
-    chmod 755 "$policy.quorv-new"
-    mv "$policy.quorv-new" "$policy"
-  fi
+  trap restore_policy EXIT
+  [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
+  printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy.quorv-new"
+  chmod 755 "$policy.quorv-new"
+  mv "$policy.quorv-new" "$policy"
   "$@"
   restore_policy
 }
 
+install_packages() { without_services apt_step apt-get install -y -qq --no-install-recommends "$@"; }
+
 # What a killed set-up left: its policy-rc.d (and the one it set aside), and a dpkg that was
 # cut short while it unpacked or configured, which apt-get refuses to work with.
 repair_killed_setup() {
-  if grep -qs 'quorv setup.sh' "$policy" || [ -e "$policy.quorv-saved" ] || [ -e "$policy.quorv-new" ]; then
+  if grep -qs 'quorv setup.sh' "$policy" "$policy.quorv-new" || [ -e "$policy.quorv-saved" ]; then
     log "putting back $policy as it was before a set-up that was killed"
     restore_policy
   fi
   if [ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] || [ -n "$(dpkg --audit 2>/dev/null)" ]; then
     log "dpkg --configure -a: dpkg was interrupted"
-    without_services apt_step "dpkg --configure -a" dpkg --configure -a
+    without_services apt_step dpkg --configure -a
   fi
 }
 
@@ -195,8 +183,7 @@ ensure_qemu_10() {
   fi
   apt_update_once
   log "installing qemu-user-static from $BACKPORTS"
-  without_services apt_step "apt-get install -t $BACKPORTS qemu-user-static" \
-    apt-get install -y -qq --no-install-recommends -t "$BACKPORTS" qemu-user-static
+  install_packages -t "$BACKPORTS" qemu-user-static
 }
 
 # runs_i386_program: true when a static 32-bit x86 program runs here and returns its code.

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Sets up whatever is missing, builds everything and runs all three test levels:
-# native unit tests (ASan/UBSan), the Windows-side tests under Wine, and the end-to-end
-# tests of quorv.exe on the Wine test machine. Checks too, with reprotest, that quorv.exe
-# keeps its bytes whatever the build could depend on, and that runs of the test bed killed
-# or stopped by a signal leave their host as it was. All but the set-up runs in a sandbox
-# (scripts/sandbox.sh) that ends with it. Exits non-zero when any check fails.
+# Sets up whatever is missing, then in a sandbox (scripts/sandbox.sh) builds everything and
+# runs the native unit tests (ASan/UBSan), the Windows-side tests under Wine and the
+# end-to-end tests on the Wine test machine; checks that quorv.exe builds reproducibly and
+# that ended runs leave their host as it was. Exits non-zero when any check fails.
 set -euo pipefail
 source "$(dirname "$0")/sandbox.sh" -- "$@"
 cd "$(dirname "$0")/.."

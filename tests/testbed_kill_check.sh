@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
 # Runs of the test bed ended as a terminal or CI ends a command leave their host as it was,
-# at once, with no later run to tidy up: no process of theirs, no mount and no immutable file
-# in the build tree remains, and nothing on the root file system outside build/ is newer
-# than the check's start. Three runs, each in a sandbox of its own (scripts/sandbox.sh):
-# SIGKILL of the process group while the SMB server of smb.share_rights is up and while
-# e2e.test_log_mode runs, and SIGTERM to the top process alone while e2e.test_log_mode runs.
-# The check runs in a sandbox too: the root file system the runs see as their host is its
-# overlay, whose upper layer only the check's own processes write (deletions show there as
-# whiteouts). What other programs of the machine write meanwhile goes to the layer below and
-# is kept apart by construction, not by a list of places.
+# at once: no process of theirs, mount or immutable file in the build tree remains, and
+# nothing on the root file system outside build/ is newer than the check's start. Each run
+# is a sandbox of its own (scripts/sandbox.sh), ended by SIGKILL of its process group or
+# SIGTERM to its top process alone. Their host is the check's own sandbox, whose overlay's
+# upper layer only the check's processes write; other programs of the machine write to the
+# layer below, so they are kept apart by construction, not by a list of places.
 # Usage: tests/testbed_kill_check.sh BUILD_DIR   (as root)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/sandbox.sh" -- "$@"
@@ -33,8 +30,7 @@ fail() {
 marked_processes() {
   local environ pid
   for environ in $(grep -lzx "$mark" /proc/[0-9]*/environ 2>/dev/null); do
-    pid=${environ#/proc/}
-    pid=${pid%/environ}
+    pid=${environ//[^0-9]/}
     echo "$pid $(cat "/proc/$pid/comm" 2>/dev/null)"
   done
 }
@@ -72,14 +68,11 @@ kill_during() {
   esac
   wait "$top" 2>/dev/null || true
   deadline=$((SECONDS + 10))
-  until snapshot | sort | cmp -s - "$work/before"; do
-    [ "$SECONDS" -lt "$deadline" ] || break
+  until snapshot | sort | diff "$work/before" - >"$work/diff"; do
+    [ "$SECONDS" -lt "$deadline" ] ||
+      { sed 's/^/kill check: after the end: /' "$work/diff" >&2; fail "the run ended ($how) while $what changed the host"; }
     sleep 0.2
   done
-  if ! snapshot | sort | diff "$work/before" - >"$work/diff"; then
-    sed 's/^/kill check: after the end: /' "$work/diff" >&2
-    fail "the run ended ($how) while $what changed the host"
-  fi
   echo "kill check: ended ($how) while $what: the host is as it was, after $((SECONDS - deadline + 10)) s"
 }
 
@@ -87,8 +80,7 @@ kill_during() {
 log_mode_running() {
   local pid
   pid=$(awk '$2 ~ /^wineserver/ {print $1; exit}' <<<"$run")
-  [ -n "$pid" ] &&
-    [ -n "$(find "/proc/$pid/root/tmp/quorv-testbed" -mindepth 1 -maxdepth 1 -name "tmp*" 2>/dev/null)" ]
+  [ -n "$pid" ] && compgen -G "/proc/$pid/root/tmp/quorv-testbed/tmp*" >/dev/null
 }
 
 kill_during "its SMB server was up" smb.share_rights 'grep -q " smbd$" <<<"$run"' group

@@ -33,13 +33,6 @@ fail() {
   exit 1
 }
 
-for tool in smbd smbpasswd pdbedit smbcacls; do
-  command -v "$tool" >/dev/null ||
-    fail "$tool is missing; bash scripts/setup.sh installs samba, samba-vfs-modules and smbclient"
-done
-/usr/bin/python3 -c 'import impacket' 2>/dev/null ||
-  fail "Debian's /usr/bin/python3 has no impacket; bash scripts/setup.sh installs python3-impacket"
-
 # An earlier server of this sandbox (a test run twice) goes first.
 if [ -e "/run/netns/$ns" ]; then
   kill $(ip netns pids "$ns") 2>/dev/null || true
