@@ -44,13 +44,18 @@ done
 rm -rf --one-file-system "$root/root/quorv"
 git clone -q --branch "$branch" "$repo" "$root/root/quorv"
 echo "check: $(git -C "$root/root/quorv" log -1 --format='%h %s')"
+# The root becomes the sandbox's own root, as a machine's is: the kernel refuses new user
+# namespaces (reprotest makes one) to a process in a chroot.
+cd "$root"
+pivot_root . mnt
+umount -l /mnt
 
-# in_root COMMAND...: runs a command in the root as a new login would; each line of its
+# in_root COMMAND...: runs a command in the tree as a new login would; each line of its
 # output is prefixed with the seconds since it started.
 in_root() {
   local start=$SECONDS status
   echo "check: $*"
-  chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root CI=true \
+  env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root CI=true \
     bash -c 'cd /root/quorv && "$@"' bash "$@" 2>&1 |
     while IFS= read -r line; do printf '%5d %s\n' "$((SECONDS - start))" "$line"; done
   status=${PIPESTATUS[0]}
