@@ -17,8 +17,7 @@ tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$tree/scripts/common.sh"
 
 # PID 1 of the sandbox: makes the new root, pivots into it, runs the command as its child and
-# ends with its status, and everything inside with it. It ends on a signal that would stop
-# the command (Ctrl-C) too, which as PID 1 it would otherwise ignore.
+# ends with its status, and everything inside with it.
 # shellcheck disable=SC2016
 sandbox_init='
 set -e
@@ -40,17 +39,13 @@ for path in "${binds[@]}" "$layers"; do
   if [ -d "$path" ]; then mkdir -p "$root$path"; else mkdir -p "${root}${path%/*}"; touch "$root$path"; fi
   mount --bind "$path" "$root$path"
 done
-dir=$PWD
 mkdir "$root/.oldroot"
 cd "$root"
 pivot_root . .oldroot
 umount -l /.oldroot
 rmdir /.oldroot
-cd "$dir"
+cd "$OLDPWD"
 ip link set lo up 2>/dev/null || true
-trap "exit 130" INT
-trap "exit 143" TERM
-trap "exit 129" HUP
 "$@" <&0 &
 wait $!
 '
