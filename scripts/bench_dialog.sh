@@ -7,10 +7,9 @@
 # Usage: scripts/bench_dialog.sh [RUNS]   (default 15)
 #        scripts/testbed.sh BUILD_DIR scripts/bench_dialog.sh [RUNS]   (BUILD_DIR built)
 set -euo pipefail
+source "$(dirname "$0")/on_testbed.sh"
 cd "$(dirname "$0")/.."
 runs=${1:-15}
-
-source scripts/on_testbed.sh
 
 build=$QUORV_BUILD_DIR
 work=$QUORV_TESTBED_DIR/bench_dialog

@@ -14,10 +14,9 @@
 # (scripts/bench_dialog.sh).
 # Usage: scripts/benchmark.sh [RUNS]   (default 15; QUORV_BENCH_EXE times another quorv.exe)
 set -euo pipefail
+source "$(dirname "$0")/on_testbed.sh"
 cd "$(dirname "$0")/.."
 runs=${1:-15}
-
-source scripts/on_testbed.sh
 
 build=$PWD/build/windows
 work=$QUORV_TESTBED_DIR/benchmark

@@ -1,6 +1,12 @@
 # Sourced by the scripts: steps whose output is kept aside unless they fail. A failing step
 # shows the end of its output and says what failed, so no script ends without a word.
 
+# Inside a sandbox of scripts/sandbox.sh the root file system is the sandbox's overlay, which
+# no host has (an environment variable would leak into a host shell); the test machine of
+# scripts/testbed.sh is such a sandbox with its office network made.
+in_sandbox() { [ "$(findmnt -n -o SOURCE /)" = quorv-sandbox ]; }
+on_testbed() { in_sandbox && [ -n "${QUORV_NETNS_OFFICE:-}" ] && [ -e "/run/netns/$QUORV_NETNS_OFFICE" ]; }
+
 # quietly WHAT COMMAND...: runs COMMAND with its output in a file (a pipe would be held open
 # by a wineserver that COMMAND starts); on failure shows its end, names WHAT and exits.
 quietly() {
@@ -14,6 +20,23 @@ quietly() {
   fi
   rm -f "$output"
   [ "$status" = 0 ] || exit 1
+}
+
+# make_prefix [WRAPPER...]: creates a missing Wine prefix $WINEPREFIX (again, where a killed
+# run left it unfinished), running wineboot through WRAPPER, and gives it the Marlett font,
+# whose glyph is the dialog's close box (without it Wine draws the letter "r").
+make_prefix() {
+  if [ -f "$WINEPREFIX.creating" ]; then
+    echo "${0##*/}: removing the Wine prefix $WINEPREFIX that a killed run left unfinished"
+    rm -rf "$WINEPREFIX"
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "${0##*/}: creating the Wine prefix $WINEPREFIX"
+    touch "$WINEPREFIX.creating"
+    quietly "creating the Wine prefix $WINEPREFIX (wineboot -i)" "$@" wineboot -i
+    rm "$WINEPREFIX.creating"
+  fi
+  install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
 }
 
 # build TREE PRESET [BUILD_ARG...]: configures and builds a preset of the tree at TREE. The

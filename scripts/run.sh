@@ -4,22 +4,18 @@
 # dialog stays until it is closed; without one it is shown on a headless X server inside a
 # Wine desktop, saved as build/dialog.png and closed again. All but the set-up runs in a
 # sandbox (scripts/sandbox.sh), which ends every process it started (Wine's and X servers)
-# and keeps their files off the host.
+# and keeps every file they write outside build/ off the host.
 set -euo pipefail
+# The user's display is reached through the host's network and X sockets.
+display=()
+[ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1 || display=(--host-display)
+source "$(dirname "$0")/sandbox.sh" "${display[@]}" -- "$@"
 cd "$(dirname "$0")/.."
-
-source scripts/common.sh
-if [ -z "${QUORV_SANDBOX:-}" ]; then
-  bash scripts/setup.sh
-  # The user's display is reached through the host's network and X sockets.
-  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-    exec scripts/sandbox.sh --host-display "$0" "$@"
-  fi
-  exec scripts/sandbox.sh "$0" "$@"
-fi
 build . windows --target quorv quorv_driver
 
-export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts, and no menu entries or file associations: the prefix is no desktop.
+export WINEPREFIX="$PWD/build/run-prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 exe=build/windows/quorv.exe
 echo "run: $exe ($(stat -c %s "$exe") bytes)"
 
@@ -33,19 +29,7 @@ else
   headless=0
 fi
 
-# A prefix whose creation a killed run cut short is made again from scratch.
-if [ -f "$WINEPREFIX.creating" ]; then
-  echo "run: removing the Wine prefix $WINEPREFIX that a killed run left unfinished"
-  rm -rf "$WINEPREFIX"
-fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "run: creating the Wine prefix $WINEPREFIX"
-  touch "$WINEPREFIX.creating"
-  quietly "creating the Wine prefix $WINEPREFIX (wineboot -i)" wineboot -i
-  rm "$WINEPREFIX.creating"
-fi
-# The dialog's close box is a Marlett glyph; without the font Wine draws the letter "r".
-install -D -m 644 /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf"
+make_prefix
 
 # Without a display the dialog is shown in a 640x480 Wine desktop (Wine 10 ignores a smaller
 # one), made the prefix's default desktop before the session starts: Wine 10 takes a desktop

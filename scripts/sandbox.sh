@@ -1,74 +1,85 @@
 #!/usr/bin/env bash
-# Runs a command in a sandbox that the kernel removes whole when the command ends, however it
-# ends (SIGKILL of this script, its process group or its parent included): new PID, mount,
-# network and IPC namespaces, so every process started inside ends with it, and private
-# mounts over what tools write outside the build tree: a tmpfs on /tmp (Wine's server
-# folders, Xvfb's locks, temporary files), an overlay on /run and a tmpfs on /run/netns (the
-# network namespaces of the test machines), a tmpfs on /var/log/samba (smbd's logs), and an
-# overlay on /etc whose changes (the SMB server's accounts) live in that /tmp. This tree (kept
-# in place when it lies under /tmp) and the rest of the file system are the host's.
+# The one way into a sandbox that the kernel removes whole when it ends, however it ends: new
+# PID, mount, IPC and network namespaces, and the root file system under an overlay whose
+# upper layer is a tmpfs of the sandbox (seen inside at build/.sandbox). Only this tree, a
+# folder given with --through and, with --host-display, the X sockets and authority file are
+# written through. /tmp and /dev/shm are fresh tmpfs. SIGTERM, SIGINT or SIGHUP to the top
+# process, or its death, ends the sandbox: util-linux's unshare blocks those signals and
+# gives only its child a parent-death signal, so it gets one of its own (setpriv).
 #   --host-network  keeps the host's network namespace (for what installs packages)
-#   --host-display  keeps it too and shows the host's X sockets in /tmp/.X11-unix, so a
-#                   program inside can open the user's display
-# Scripts that must run in a sandbox start with
-#   [ -n "${QUORV_SANDBOX:-}" ] || exec scripts/sandbox.sh "$0" "$@"
-# Usage: scripts/sandbox.sh [--host-network|--host-display] COMMAND [ARG...]
+#   --host-display  keeps it too, with the X sockets and XAUTHORITY, for the user's display
+# A script that runs in a sandbox starts with this, before it changes folder; outside one it
+# sets up what is missing and runs the script again in a new sandbox, inside one it returns:
+#   source "$(dirname "$0")/sandbox.sh" [OPTION...] -- "$@"
+# As a command (as root) it always makes a new one: scripts/sandbox.sh [OPTION...] COMMAND [ARG...]
 set -euo pipefail
+tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$tree/scripts/common.sh"
 
-namespaces=(--pid --fork --kill-child --mount --propagation private --ipc --mount-proc --net)
-# Host paths under /tmp that stay visible in the private /tmp: this tree when it lies there
-# (a clone in /tmp), and with --host-display the X sockets and an X authority file.
-keep=()
-tree=$(cd "$(dirname "$0")/.." && pwd)
-case "$tree" in /tmp/*) keep+=("$tree") ;; esac
-case "${1:-}" in
-  --host-network) unset 'namespaces[-1]'; shift ;;
-  --host-display)
-    unset 'namespaces[-1]'
-    [ ! -d /tmp/.X11-unix ] || keep+=(/tmp/.X11-unix)
-    case "${XAUTHORITY:-}" in /tmp/*) keep+=("$XAUTHORITY") ;; esac
-    shift ;;
-esac
-[ "$(id -u)" = 0 ] || { echo "sandbox: run as root (namespaces and mounts)" >&2; exit 1; }
-
-# The first process inside: makes the private mounts, then runs the command as its child and
-# ends with its exit status. A signal that would stop the command (Ctrl-C) ends this process
-# too, and with it everything inside; as PID 1 it would otherwise ignore such signals. The
-# kept paths are opened before /tmp is hidden and bound back from those descriptors (mount
-# must not resolve /proc/self/fd/N to the new, empty path).
+# PID 1 of the sandbox: makes the new root, pivots into it, runs the command as its child and
+# ends with its status, and everything inside with it.
 # shellcheck disable=SC2016
-inside='
+sandbox_init='
 set -e
-keep=() fds=()
-while [ "$1" != -- ]; do
-  exec {fd}<"$1"
-  keep+=("$1") fds+=("$fd")
-  shift
-done
+layers=$1/build/.sandbox binds=("$1")
 shift
-mount -t tmpfs -o mode=1777 tmpfs /tmp
-mkdir /tmp/.sandbox /tmp/.sandbox/etc /tmp/.sandbox/run /tmp/.sandbox/work-etc /tmp/.sandbox/work-run
-mount -t overlay overlay -o lowerdir=/etc,upperdir=/tmp/.sandbox/etc,workdir=/tmp/.sandbox/work-etc /etc
-mount -t overlay overlay -o lowerdir=/run,upperdir=/tmp/.sandbox/run,workdir=/tmp/.sandbox/work-run /run
-mkdir -p /run/netns
-mount -t tmpfs tmpfs /run/netns
-[ ! -d /var/log/samba ] || mount -t tmpfs tmpfs /var/log/samba
-for i in "${!keep[@]}"; do
-  fd=${fds[i]}
-  if [ -d "/proc/self/fd/$fd" ]; then
-    mkdir -p "${keep[i]}"
-  else
-    mkdir -p "$(dirname "${keep[i]}")"
-    touch "${keep[i]}"
-  fi
-  mount --no-canonicalize --bind "/proc/self/fd/$fd" "${keep[i]}"
-  exec {fd}<&-
+while [ "$1" != -- ]; do binds+=("$1"); shift; done
+shift
+mkdir -p "$layers"
+mount -t tmpfs -o mode=0755 quorv-layers "$layers"
+mkdir "$layers/upper" "$layers/work" "$layers/root"
+root=$layers/root
+mount -t overlay quorv-sandbox -o "lowerdir=/,upperdir=$layers/upper,workdir=$layers/work" "$root"
+mount -t proc proc "$root/proc"
+mount --rbind /dev "$root/dev"
+mount --rbind /sys "$root/sys"
+mount -t tmpfs tmpfs "$root/dev/shm"
+mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
+for path in "${binds[@]}" "$layers"; do
+  if [ -d "$path" ]; then mkdir -p "$root$path"; else mkdir -p "${root}${path%/*}"; touch "$root$path"; fi
+  mount --bind "$path" "$root$path"
 done
+mkdir "$root/.oldroot"
+cd "$root"
+pivot_root . .oldroot
+umount -l /.oldroot
+rmdir /.oldroot
+cd "$OLDPWD"
 ip link set lo up 2>/dev/null || true
-trap "exit 130" INT
-trap "exit 143" TERM
-export QUORV_SANDBOX=1
 "$@" <&0 &
 wait $!
 '
-exec unshare "${namespaces[@]}" bash -c "$inside" sandbox "${keep[@]}" -- "$@"
+
+# sandbox_run [OPTION...] COMMAND [ARG...]: runs COMMAND in a new sandbox, ends with its status.
+sandbox_run() {
+  local namespaces=(--pid --fork --kill-child --mount --propagation private --ipc --net) binds=()
+  while :; do
+    case "${1:-}" in
+      --host-network) unset 'namespaces[-1]' ;;
+      --host-display)
+        unset 'namespaces[-1]'
+        [ ! -d /tmp/.X11-unix ] || binds+=(/tmp/.X11-unix)
+        [ ! -f "${XAUTHORITY:-}" ] || binds+=("$(realpath "$XAUTHORITY")") ;;
+      --through) binds+=("$(realpath "$2")"); shift ;;
+      *) break ;;
+    esac
+    shift
+  done
+  setpriv --pdeathsig KILL unshare "${namespaces[@]}" \
+    bash -c "$sandbox_init" quorv-sandbox "$tree" "${binds[@]}" -- "$@" <&0 &
+  trap 'exit 143' TERM
+  trap 'exit 130' INT
+  trap 'exit 129' HUP
+  wait $!
+  exit
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  sandbox_run "$@"
+elif ! in_sandbox; then
+  options=()
+  while [ "$1" != -- ]; do options+=("$1"); shift; done
+  shift
+  bash "$tree/scripts/setup.sh"
+  sandbox_run "${options[@]}" "$(realpath "$0")" "$@"
+fi

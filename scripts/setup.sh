@@ -3,8 +3,8 @@
 # packages from the release it runs on, the i386 architecture and the binfmt entry that
 # hands 32-bit x86 programs to QEMU. Every step checks first, so a second run changes
 # nothing and takes seconds. Prints each thing it installs or changes. Makes nothing outside
-# the packages, those two and build/setup; removes, once, what earlier versions of the
-# project's scripts left on the host, naming each thing.
+# the packages, those two and build/setup (apt's log, apt.log, among them). A set-up killed
+# at any moment is repaired by the next one, first of all.
 set -euo pipefail
 
 log() { printf 'setup: %s\n' "$*"; }
@@ -12,33 +12,25 @@ log() { printf 'setup: %s\n' "$*"; }
 [ "$(id -u)" = 0 ] || { echo "setup: run as root" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
 scratch=$(cd "$(dirname "$0")/.." && pwd)/build/setup
+mkdir -p "$scratch"
+apt_log=$scratch/apt.log
 
-# Earlier versions kept records of what their runs made under /var/lib/quorv and made
-# network namespaces quorv-* and accounts quorvadmin and quorvuser (with a run's suffix
-# -r... later) on the host itself; runs now make all of that inside their sandbox only.
-remove_earlier_leftovers() {
-  local ns pids name
-  for ns in $(ip netns list 2>/dev/null | awk '$1 ~ /^quorv-/ {print $1}'); do
-    pids=$(ip netns pids "$ns" 2>/dev/null | tr '\n' ' ')
-    [ -z "$pids" ] || kill -9 $pids 2>/dev/null || true
-    ip netns del "$ns" && log "removed the network namespace $ns${pids:+ and its processes ${pids% }}," \
-      "which an earlier version left"
-  done
-  for name in $(getent passwd | cut -d: -f1 | grep -E '^quorv(admin|user)(-r[0-9a-f]{8})?$' || true); do
-    userdel "$name" && log "removed the account $name, which an earlier version left"
-  done
-  if [ -d /var/lib/quorv ]; then
-    rm -rf /var/lib/quorv && log "removed /var/lib/quorv, the records of an earlier version"
-  fi
+# apt_step COMMAND...: runs an apt or dpkg command with its output in apt.log; on failure
+# shows the log's end and exits.
+apt_step() {
+  echo "== $*" >>"$apt_log"
+  "$@" </dev/null >>"$apt_log" 2>&1 && return 0
+  tail -n 30 "$apt_log" >&2
+  echo "setup: '$*' failed (whole log: $apt_log)" >&2
+  exit 1
 }
 
 apt_updated=0
 apt_update_once() {
-  if [ "$apt_updated" = 0 ]; then
-    log "apt-get update"
-    apt-get update -qq || { echo "setup: apt-get update failed; check the network and the apt sources" >&2; exit 1; }
-    apt_updated=1
-  fi
+  [ "$apt_updated" = 0 ] || return 0
+  log "apt-get update"
+  apt_step apt-get update -qq
+  apt_updated=1
 }
 
 ensure_i386_architecture() {
@@ -54,13 +46,9 @@ ensure_i386_architecture() {
 # has QEMU 10 itself. libclang-rt gives clang's libFuzzer and sanitizers (scripts/fuzz.sh).
 choose_release() {
   local release name
-  if [ ! -r /etc/os-release ]; then
-    echo "setup: /etc/os-release is missing, so the release is unknown; this script sets up" \
-      "Debian 12 (bookworm) and Debian 13 (trixie) only" >&2
-    exit 1
-  fi
-  release=$(. /etc/os-release && echo "${ID:-}/${VERSION_CODENAME:-}")
-  name=$(. /etc/os-release && echo "${PRETTY_NAME:-unknown}")
+  release=$(. /etc/os-release 2>/dev/null && echo "${ID:-}/${VERSION_CODENAME:-}") || true
+  name=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-unknown}") ||
+    name="a system without /etc/os-release"
   case "$release" in
     debian/bookworm)
       BACKPORTS=bookworm-backports
@@ -91,7 +79,8 @@ debian_mirror() {
 ensure_backports_source() {
   [ -n "$BACKPORTS" ] || return 0
   local list=/etc/apt/sources.list.d/$BACKPORTS.sources uri
-  [ -f "$list" ] && return 0
+  # Signed-By is written last: a list without it is one a killed set-up cut short.
+  grep -qs '^Signed-By:' "$list" && return 0
   uri=$(debian_mirror)
   [ -n "$uri" ] || { echo "setup: no Debian mirror found in the apt sources" >&2; exit 1; }
   log "adding $BACKPORTS from $uri"
@@ -104,8 +93,10 @@ ensure_backports_source() {
 # which the tests use for a file nobody may change (Debian 13's minimal system lacks it).
 # samba and the rest of its line: the SMB server and clients of the log's rights test.
 # python3-fusepy: the file system whose reads stall or count, for log mode's bounds.
+# reprotest and the three after it: the check that a build is reproducible.
 PACKAGES=(
   cmake make g++ clang clang-format googletest python3 lld llvm
+  reprotest diffoscope-minimal disorderfs faketime
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
@@ -122,38 +113,47 @@ ensure_packages() {
   if [ "${#missing[@]}" -gt 0 ]; then
     apt_update_once
     log "installing ${missing[*]}"
-    apt_install "${missing[@]}" ||
-      { echo "setup: apt-get could not install ${missing[*]} (its messages are above)" >&2; exit 1; }
+    install_packages "${missing[@]}"
   fi
-  return 0
 }
 
-# apt_install PACKAGE...: apt-get install, with no service started meanwhile: installing
-# samba would start a file server on every interface. /usr/sbin/policy-rc.d, which every
-# init system's package scripts ask, forbids it; one already there that forbids starting
-# smbd stays, any other is set aside and put back afterwards (a killed run's by the next).
+# without_services COMMAND...: runs COMMAND (a package installation) with no service started
+# meanwhile (samba's would serve every interface): /usr/sbin/policy-rc.d, which every init
+# system's package scripts ask, forbids it. One already there is set aside and put back
+# afterwards, by this run or, when it was killed, the next one.
 policy=/usr/sbin/policy-rc.d
 restore_policy() {
-  grep -qs 'quorv setup.sh' "$policy" || return 0
-  if [ -e "$policy.quorv-saved" ]; then mv -f "$policy.quorv-saved" "$policy"; else rm -f "$policy"; fi
+  if grep -qs 'quorv setup.sh' "$policy"; then rm -f "$policy"; fi
+  rm -f "$policy.quorv-new"
+  if [ -e "$policy.quorv-saved" ]; then mv -f "$policy.quorv-saved" "$policy"; fi
 }
-apt_install() {
-  local answer=0 status=0
+without_services() {
+  trap restore_policy EXIT
+  [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
+  printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy.quorv-new"
+  chmod 755 "$policy.quorv-new"
+  mv "$policy.quorv-new" "$policy"
+  "$@"
   restore_policy
-  if [ -x "$policy" ]; then "$policy" smbd start >/dev/null 2>&1 || answer=$?; fi
-  if [ "$answer" != 101 ]; then
-    [ ! -e "$policy" ] || mv -f "$policy" "$policy.quorv-saved"
-    trap restore_policy EXIT
-    printf '#!/bin/sh\n# quorv setup.sh: no service starts while it installs\nexit 101\n' >"$policy"
-    chmod 755 "$policy"
+}
+
+install_packages() { without_services apt_step apt-get install -y -qq --no-install-recommends "$@"; }
+
+# What a killed set-up left: its policy-rc.d (and the one it set aside), and a dpkg that was
+# cut short while it unpacked or configured, which apt-get refuses to work with.
+repair_killed_setup() {
+  if grep -qs 'quorv setup.sh' "$policy" "$policy.quorv-new" || [ -e "$policy.quorv-saved" ]; then
+    log "putting back $policy as it was before a set-up that was killed"
+    restore_policy
   fi
-  apt-get install -y -qq --no-install-recommends "$@" >/dev/null || status=$?
-  restore_policy
-  return "$status"
+  if [ -n "$(ls -A /var/lib/dpkg/updates 2>/dev/null)" ] || [ -n "$(dpkg --audit 2>/dev/null)" ]; then
+    log "dpkg --configure -a: dpkg was interrupted"
+    without_services apt_step dpkg --configure -a
+  fi
 }
 
 # The tests start their own smbd in a namespace of their own. Where systemd runs, installing
-# samba enables smbd and nmbd (not started, see apt_install), and an earlier set-up killed
+# samba enables smbd and nmbd (not started, see without_services), and an earlier set-up killed
 # at the wrong time may have left them running on every interface with Debian's default
 # configuration. Such a server is stopped and disabled; one configured by hand is someone's
 # and stays.
@@ -185,14 +185,12 @@ ensure_qemu_10() {
   fi
   apt_update_once
   log "installing qemu-user-static from $BACKPORTS"
-  apt_install -t "$BACKPORTS" qemu-user-static ||
-    { echo "setup: apt-get could not install qemu-user-static from $BACKPORTS" >&2; exit 1; }
+  install_packages -t "$BACKPORTS" qemu-user-static
 }
 
 # runs_i386_program: true when a static 32-bit x86 program runs here and returns its code.
 runs_i386_program() {
   local status=0
-  mkdir -p "$scratch"
   printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' >"$scratch/exit.s"
   as --32 -o "$scratch/exit.o" "$scratch/exit.s" && ld -m elf_i386 -o "$scratch/exit" "$scratch/exit.o" ||
     { echo "setup: could not assemble a 32-bit test program (as, ld)" >&2; exit 1; }
@@ -235,7 +233,7 @@ ensure_binfmt_i386() {
     "qemu-i386 entry" >&2; exit 1; }
 }
 
-remove_earlier_leftovers
+repair_killed_setup
 choose_release
 ensure_i386_architecture
 ensure_backports_source

@@ -1,44 +1,38 @@
 #!/usr/bin/env bash
-# Sets up whatever is missing, builds everything and runs all three test levels:
-# native unit tests (ASan/UBSan), the Windows-side tests under Wine, and the end-to-end
-# tests of quorv.exe on the Wine test machine. Checks too that a second, clean build of
-# quorv.exe in another folder gives the same bytes, and that a run killed with SIGKILL
-# leaves the host as it was. Everything after the set-up runs in sandboxes
-# (scripts/sandbox.sh) that end with it. Exits non-zero when any check fails.
+# Sets up whatever is missing, then in a sandbox (scripts/sandbox.sh) builds everything and
+# runs the native unit tests (ASan/UBSan), the Windows-side tests under Wine and the
+# end-to-end tests on the Wine test machine; checks that quorv.exe builds reproducibly and
+# that ended runs leave their host as it was. Exits non-zero when any check fails.
 set -euo pipefail
+source "$(dirname "$0")/sandbox.sh" -- "$@"
 cd "$(dirname "$0")/.."
 
-source scripts/common.sh
+build . native
+build . windows
+status=0
 
-# In a sandbox: the builds, the reproducible build and the native tests. Exits 1 when a
-# build fails, 3 when a check fails.
-if [ "${1:-}" = --build-and-native ]; then
-  build . native
-  build . windows
-  # A clean build of quorv.exe alone, from a copy of the tree in another folder.
-  copy=build/reproduce/quorv
-  rm -rf build/reproduce
-  mkdir -p "$copy"
-  tar --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -xf - -C "$copy"
-  build "$copy" windows --target quorv
-  status=0
-  echo "== reproducible build"
-  if cmp build/windows/quorv.exe "$copy/build/windows/quorv.exe"; then
-    echo "quorv.exe is the same from both folders: $(sha256sum <build/windows/quorv.exe | cut -d' ' -f1)"
-  else
-    echo "quorv.exe differs between two builds of the same sources" >&2
-    status=3
-  fi
-  echo "== native unit tests"
-  ctest --preset native --progress || status=3
-  exit "$status"
+# Two builds of quorv.exe from copies of the sources: a control build and one that varies
+# all reprotest can vary but the user (faketime, disorderfs, locale, time zone, umask, host
+# and domain name, kernel personality, CPUs, HOME, PATH, build path). When they differ,
+# diffoscope's report is kept in build/reproduce/out.
+echo "== reproducible build (reprotest)"
+rm -rf build/reproduce
+mkdir -p build/reproduce/source
+tar --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -xf - -C build/reproduce/source
+if reprotest --verbosity=1 --vary=-user_group --store-dir=build/reproduce/out -s build/reproduce/source \
+    'cmake --preset windows && cmake --build --preset windows --target quorv' build/windows/quorv.exe \
+    >build/reproduce/reprotest.log 2>&1; then
+  echo "quorv.exe is the same from both builds: $(sed -n 's/ .*quorv.exe$//p' build/reproduce/out/SHA256SUMS)"
+else
+  tail -n 30 build/reproduce/reprotest.log
+  echo "quorv.exe differs between two builds of the same sources (diffoscope's report:" \
+    "build/reproduce/out/experiment-1.diffoscope.out; whole log: build/reproduce/reprotest.log)" >&2
+  status=1
 fi
 
-bash scripts/setup.sh
-status=0
-scripts/sandbox.sh "$0" --build-and-native || status=$?
-[ "$status" != 1 ] || exit 1
-echo "== a run killed with SIGKILL leaves the host as it was, at once"
+echo "== native unit tests"
+ctest --preset native --progress || status=1
+echo "== runs killed or stopped by a signal leave the host as it was"
 bash tests/testbed_kill_check.sh build/windows || status=1
 echo "== Windows-side and end-to-end tests under Wine"
 scripts/testbed.sh build/windows ctest --preset windows || status=1

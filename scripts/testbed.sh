@@ -13,7 +13,7 @@
 set -euo pipefail
 # Everything the test machine makes (namespaces, X and Wine servers, scratch files, changes
 # to the Wine prefix) lives in the run's sandbox and goes with it.
-[ -n "${QUORV_SANDBOX:-}" ] || exec "$(dirname "$0")/sandbox.sh" "$0" "$@"
+source "$(dirname "$0")/sandbox.sh" -- "$@"
 
 build_dir=$(realpath "$1")
 shift
@@ -37,7 +37,8 @@ export QUORV_TESTBED_DIR=/tmp/quorv-testbed
 export QUORV_BUILD_DIR=$build_dir
 export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts, and no menu entries or file associations: the prefix is no desktop.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 # The one UTF-8 locale installed: text beyond ASCII in command lines, environment variables
 # and file names then reaches Windows programs in code page 1252, as on an English Windows.

@@ -16,7 +16,7 @@
 # server, its namespace, folder and accounts end with it and never reach the host.
 # Usage: tests/smb/smb_server.sh LOG_DIR COMMAND [ARG...]
 set -euo pipefail
-[ -n "${QUORV_SANDBOX:-}" ] || exec "$(dirname "$0")/../../scripts/sandbox.sh" "$0" "$@"
+source "$(dirname "$0")/../../scripts/sandbox.sh" -- "$@"
 
 log_dir=$(realpath -m "$1")
 shift
@@ -32,13 +32,6 @@ fail() {
   echo "smb_server: $*" >&2
   exit 1
 }
-
-for tool in smbd smbpasswd pdbedit smbcacls; do
-  command -v "$tool" >/dev/null ||
-    fail "$tool is missing; bash scripts/setup.sh installs samba, samba-vfs-modules and smbclient"
-done
-/usr/bin/python3 -c 'import impacket' 2>/dev/null ||
-  fail "Debian's /usr/bin/python3 has no impacket; bash scripts/setup.sh installs python3-impacket"
 
 # An earlier server of this sandbox (a test run twice) goes first.
 if [ -e "/run/netns/$ns" ]; then
