@@ -91,8 +91,8 @@ ensure_backports_source() {
 
 # lld and llvm: the MinGW link with delay-loading (ld.lld, llvm-dlltool). e2fsprogs: chattr,
 # which the tests use for a file nobody may change (Debian 13's minimal system lacks it).
-# samba and the rest of its line: the SMB server and clients of the log's rights test.
-# python3-fusepy: the file system whose reads stall or count, for log mode's bounds.
+# samba and the rest of its line: the SMB server and clients of the log's rights test, and
+# python3-fusepy for the file system whose reads stall or count, for log mode's bounds.
 # reprotest and the three after it: the check that a build is reproducible.
 PACKAGES=(
   cmake make g++ clang clang-format googletest python3 lld llvm
@@ -101,8 +101,7 @@ PACKAGES=(
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
   iproute2 util-linux e2fsprogs icoutils git bc
-  samba samba-vfs-modules smbclient python3-impacket
-  python3-fusepy
+  samba samba-vfs-modules smbclient python3-impacket python3-fusepy
 )
 
 ensure_packages() {
