@@ -87,11 +87,19 @@ bool IsSameFile(const LogIdentity& one, const LogIdentity& other) {
            one.fileIndexHigh == other.fileIndexHigh && one.fileIndexLow == other.fileIndexLow;
 }
 
+bool GetLogSize(HANDLE file, unsigned long long* size) {
+    LARGE_INTEGER platformSize;
+    if (!GetFileSizeEx(file, &platformSize)) {
+        return false;
+    }
+    *size = static_cast<unsigned long long>(platformSize.QuadPart);
+    return true;
+}
+
 // True when the scan has read all the log holds; false too when the size cannot be told.
 bool ScanReachedLogEnd(HANDLE file, const LogScan* scan) {
-    LARGE_INTEGER size;
-    return GetFileSizeEx(file, &size) &&
-           scan->offset >= static_cast<unsigned long long>(size.QuadPart);
+    unsigned long long size;
+    return GetLogSize(file, &size) && scan->offset >= size;
 }
 
 bool MoveFilePointer(HANDLE file, unsigned long long offset, DWORD method) {
@@ -154,13 +162,11 @@ void AppendUnlessLogged(const char* path, const LogIdentity* seen, unsigned long
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
-    LARGE_INTEGER size;
+    unsigned long long size;
     LogIdentity locked;
     LogScan scan;
-    if (GetFileSizeEx(file, &size) &&
-        static_cast<unsigned long long>(size.QuadPart) <= kLogReadCap) {
-        const bool resumes = static_cast<unsigned long long>(size.QuadPart) >= seenUpTo &&
-                             seen != nullptr && IdentifyLog(file, &locked) &&
+    if (GetLogSize(file, &size) && size <= kLogReadCap) {
+        const bool resumes = size >= seenUpTo && seen != nullptr && IdentifyLog(file, &locked) &&
                              IsSameFile(*seen, locked);
         StartLogScan(&scan, resumes ? seenUpTo : 0);
         if (MoveFilePointer(file, scan.offset, FILE_BEGIN) && LogLacksRecordLine(file, &scan)) {

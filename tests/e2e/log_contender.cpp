@@ -179,13 +179,13 @@ decltype(&CreateFileA) platformCreateFileA;
 // Fills the gap as gapAction says, once.
 void FillGap() {
     const char* action = gapAction;
+    const bool replace = strcmp(action, "replace") == 0;
     gapAction = "";
     if (strcmp(action, "run") == 0 || strcmp(action, "run-at-append") == 0) {
         PROCESS_INFORMATION run = {};
         if (StartProcess(commandLine, &run, 0))
             WaitForExit(run);
-    } else if (strcmp(action, "shorten") == 0 || strcmp(action, "replace") == 0) {
-        const bool replace = action[0] == 'r';
+    } else if (replace || strcmp(action, "shorten") == 0) {
         const std::string name = std::string(refusal.path) + (replace ? ".new" : "");
         char line[kAppendedLineSize];
         DWORD written = 0;
