@@ -9,11 +9,9 @@ set -euo pipefail
 
 log() { printf 'setup: %s\n' "$*"; }
 
-[ "$(id -u)" = 0 ] || { echo "setup: run as root" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
-scratch=$(cd "$(dirname "$0")/.." && pwd)/build/setup
-mkdir -p "$scratch"
-apt_log=$scratch/apt.log
+scratch=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/setup
+apt_log=$scratch/apt.log apt_output=$scratch/apt-update.out
 
 # apt_step COMMAND...: runs an apt or dpkg command with its output in apt.log; on failure
 # shows the log's end and exits.
@@ -25,11 +23,39 @@ apt_step() {
   exit 1
 }
 
+# apt_update_lists: runs apt-get update, its output kept in apt.log and $apt_output; true when it
+# fetched every index. A mirror that answered nothing ("Hit:" or "Get:" nowhere, as without a
+# network, where apt-get still exits 0) ends the set-up: nothing could be installed.
+apt_update_lists() {
+  local status=0
+  echo "== apt-get update" >>"$apt_log"
+  apt-get update -q </dev/null >"$apt_output" 2>&1 || status=$?
+  cat "$apt_output" >>"$apt_log"
+  if ! grep -Eq '^(Hit|Get):' "$apt_output"; then
+    grep -E '^(Err|[EW]):|^  ' "$apt_output" | head -n 20 >&2 || true
+    echo "setup: apt-get update reached no package mirror (is the network up?); nothing can be" \
+      "installed (whole log: $apt_log)" >&2
+    exit 1
+  fi
+  [ "$status" = 0 ] && ! grep -q '^Err:' "$apt_output"
+}
+
+# A mirror in mid-sync serves an index that does not match its release file, and a proxy may
+# keep that state for days: apt-get update then fails for that index alone. It is tried once
+# more; if it fails again, the set-up goes on with the lists apt has, and the install that
+# follows says so if a package cannot be had from them.
 apt_updated=0
 apt_update_once() {
   [ "$apt_updated" = 0 ] || return 0
   log "apt-get update"
-  apt_step apt-get update -qq
+  if ! apt_update_lists; then
+    log "apt-get update could not fetch some indexes; trying again in 10 s"
+    sleep 10
+    if ! apt_update_lists; then
+      grep -E '^[EW]: ' "$apt_output" >&2 || true
+      log "going on with the package lists apt has (whole log: $apt_log)"
+    fi
+  fi
   apt_updated=1
 }
 
@@ -232,12 +258,19 @@ ensure_binfmt_i386() {
     "qemu-i386 entry" >&2; exit 1; }
 }
 
-repair_killed_setup
-choose_release
-ensure_i386_architecture
-ensure_backports_source
-ensure_packages
-quiet_system_samba
-ensure_qemu_10
-ensure_binfmt_i386
-log "ready"
+main() {
+  [ "$(id -u)" = 0 ] || { echo "setup: run as root" >&2; exit 1; }
+  mkdir -p "$scratch"
+  repair_killed_setup
+  choose_release
+  ensure_i386_architecture
+  ensure_backports_source
+  ensure_packages
+  quiet_system_samba
+  ensure_qemu_10
+  ensure_binfmt_i386
+  log "ready"
+}
+
+# Sourced (by the set-up's own test), it only defines its steps.
+[ "${BASH_SOURCE[0]}" != "$0" ] || main
