@@ -22,9 +22,10 @@ cp "$source/admin/Import-QuorvLog.ps1" "$source/README.md" "$out/$folder/"
 cp "$source/docs/deploying.md" "$out/$folder/docs/"
 cd "$out"
 # The runbook keeps its place beside the README, so the README's link to it holds.
-names=(Import-QuorvLog.ps1 README.md docs/deploying.md quorv.exe)
-(cd "$folder" && sha256sum "${names[@]}" >SHA256SUMS)
-# ZIPOPT would add options of the caller's to zip's.
-env -u ZIPOPT zip -q -X -D "$folder.zip" "${names[@]/#/$folder/}" "$folder/SHA256SUMS"
+(cd "$folder" && sha256sum Import-QuorvLog.ps1 README.md docs/deploying.md quorv.exe >SHA256SUMS)
+# The entries in the byte order of their names, the order strip-nondeterminism keeps. ZIPOPT
+# would add options of the caller's to zip's.
+env -u ZIPOPT zip -q -X -D "$folder.zip" "$folder/Import-QuorvLog.ps1" "$folder/README.md" \
+  "$folder/SHA256SUMS" "$folder/docs/deploying.md" "$folder/quorv.exe"
 strip-nondeterminism --type zip --timestamp "$SOURCE_DATE_EPOCH" "$folder.zip"
 rm -rf "$folder"
