@@ -21,7 +21,7 @@ cp "$exe" "$out/$folder/quorv.exe"
 cp "$source/admin/Import-QuorvLog.ps1" "$source/README.md" "$out/$folder/"
 cp "$source/docs/deploying.md" "$out/$folder/docs/"
 cd "$out"
-# The runbook keeps its place beside the README, so the README's link to it holds.
+# The runbook keeps its path, docs/deploying.md, so the README's link to it holds.
 (cd "$folder" && sha256sum Import-QuorvLog.ps1 README.md docs/deploying.md quorv.exe >SHA256SUMS)
 # The entries in the byte order of their names, the order strip-nondeterminism keeps. ZIPOPT
 # would add options of the caller's to zip's.
