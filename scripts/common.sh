@@ -54,3 +54,18 @@ build() {
     exit 1
   fi
 }
+
+# release_identity: exports what names and dates the release zip (cmake/release_zip.sh):
+# QUORV_RELEASE_NAME, the commit's hash cut to 12 digits (a fixed length, so every clone names
+# it alike) with -dirty when tracked files differ from the commit, and SOURCE_DATE_EPOCH, the
+# commit's time.
+release_identity() {
+  local dirty=
+  git rev-parse --verify -q HEAD >/dev/null ||
+    { echo "${0##*/}: the release zip is named after a commit: run it in a git checkout" >&2; exit 1; }
+  git update-index -q --refresh >/dev/null || true
+  git diff-index --quiet HEAD -- || dirty=-dirty
+  QUORV_RELEASE_NAME=$(git rev-parse --short=12 HEAD)$dirty
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct HEAD)
+  export QUORV_RELEASE_NAME SOURCE_DATE_EPOCH
+}

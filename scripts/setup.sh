@@ -119,10 +119,11 @@ ensure_backports_source() {
 # which the tests use for a file nobody may change (Debian 13's minimal system lacks it).
 # samba and the rest of its line: the SMB server and clients of the log's rights test, and
 # python3-fusepy for the file system whose reads stall or count, for log mode's bounds.
-# reprotest and the three after it: the check that a build is reproducible.
+# reprotest and the three after it: the check that a build is reproducible. zip, unzip and
+# strip-nondeterminism: the release zip (scripts/release.sh) and its check.
 PACKAGES=(
   cmake make g++ clang clang-format googletest python3 lld llvm
-  reprotest diffoscope-minimal disorderfs faketime
+  reprotest diffoscope-minimal disorderfs faketime zip unzip strip-nondeterminism
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine64 wine32:i386 fonts-wine
   xvfb x11-utils imagemagick xdotool xclip
