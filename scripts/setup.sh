@@ -240,4 +240,5 @@ ensure_packages
 quiet_system_samba
 ensure_qemu_10
 ensure_binfmt_i386
+bash "$(dirname "$0")/setup-pwsh.sh"
 log "ready"
