@@ -194,13 +194,12 @@ end {
     if ($CsvPath) {
         # A spreadsheet runs a cell that starts with = + - @ or a control character as a
         # formula; only cells that start with a letter or digit are left as they are.
-        $cells = foreach ($state in $states) {
-            $row = $state.PSObject.Copy()
+        $cells = $states | Select-Object -Property * | ForEach-Object {
             foreach ($name in 'Key', 'MAC', 'IP', 'User', 'Computer', 'Path') {
-                $value = $row.$name
-                if ($value.Length -gt 0 -and -not [char]::IsLetterOrDigit($value[0])) { $row.$name = "'" + $value }
+                $value = $_.$name
+                if ($value.Length -gt 0 -and -not [char]::IsLetterOrDigit($value[0])) { $_.$name = "'" + $value }
             }
-            $row
+            $_
         }
         $lines = if ($states.Count -gt 0) { $cells | ConvertTo-Csv -NoTypeInformation } else { , '"Key","Decoded","MAC","IP","User","Computer","Complete","Path","LineNumber"' }
         # Written beside the target and then put in its place: the old file stays whole when
