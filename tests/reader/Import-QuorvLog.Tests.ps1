@@ -4,6 +4,10 @@ BeforeDiscovery {
     $a = 'W269N-WFGWX-YVC9B-4J6C9-T83GX * 02:00:5E:10:00:01 198.51.100.7    alice@PC1'
     $b = 'NPPR9-FWDCX-D2C8J-H872K-2YT43   02:00:5E:10:00:02 192.0.2.10      bob@PC2'
     $eof = [char]0x1A
+    # What the office network of the test machine gives, and the user of the lines written.
+    $decoded = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True'
+    $office = '02:00:5E:10:00:01|198.51.100.7'
+    $names = "$office|Œdipe@büro|QUORV-PC|True"
 }
 
 BeforeAll {
@@ -26,24 +30,24 @@ BeforeAll {
 }
 
 Describe 'Lines that log mode writes' -ForEach @{ States = @(
-        @{ Name = 'every step'; State = 'MIUC:*' + '0' * 30; Fields = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|02:00:5E:10:00:01|198.51.100.7|jürgen@büro|QUORV-PC|True' }
-        @{ Name = 'the IP step failing'; State = 'MUC:*' + '0' * 30; Fields = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|02:00:5E:10:00:01||||False' }
-        @{ Name = 'no Ethernet adapter'; State = 'IUC:*' + '0' * 30; Fields = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|XX:XX:XX:XX:XX:XX|198.51.100.7|jürgen@büro|QUORV-PC|True' }
-        @{ Name = 'the user name failing'; State = 'MIC:*' + '0' * 30; Fields = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|02:00:5E:10:00:01|198.51.100.7||QUORV-PC|False' }
-        @{ Name = 'the computer name failing'; State = 'MIU:*' + '0' * 30; Fields = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|02:00:5E:10:00:01|198.51.100.7|jürgen@büro||False' }
-        @{ Name = 'both names failing'; State = 'MI:*' + '0' * 30; Fields = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|02:00:5E:10:00:01|198.51.100.7|||False' }
-        @{ Name = 'every step failing'; State = ':*' + '0' * 30; Fields = 'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|XX:XX:XX:XX:XX:XX||||False' }
-        @{ Name = 'a key of the current form'; State = 'MIUC:*' + '0' * 28 + '08'; Fields = 'NBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|02:00:5E:10:00:01|198.51.100.7|jürgen@büro|QUORV-PC|True' }
-        @{ Name = 'a plain key'; State = 'MIUC:NPPR9-FWDCX-D2C8J-H872K-2YT43'; Fields = 'NPPR9-FWDCX-D2C8J-H872K-2YT43|False|02:00:5E:10:00:01|198.51.100.7|jürgen@büro|QUORV-PC|True' }
-        @{ Name = 'an empty plain key'; State = 'MIUC:'; Fields = '|False|02:00:5E:10:00:01|198.51.100.7|jürgen@büro|QUORV-PC|True' }
-        @{ Name = 'an odd plain key'; State = 'MIUC:a=b c@d:é'; Fields = 'a=b c@d:é|False|02:00:5E:10:00:01|198.51.100.7|jürgen@büro|QUORV-PC|True' }
-        @{ Name = 'a plain key of 31 characters'; State = 'MIUC:' + 'K' * 30 + 'Z'; Fields = 'K' * 29 + '|False|02:00:5E:10:00:01|198.51.100.7|jürgen@büro|QUORV-PC|True' }
-        @{ Name = 'no key'; State = 'MIUC:-'; Fields = 'XXXXX-XXXXX-XXXXX-XXXXX-XXXXX|False|02:00:5E:10:00:01|198.51.100.7|jürgen@büro|QUORV-PC|True' }
+        @{ Name = 'every step'; State = 'MIUC:*' + '0' * 30; Fields = "$decoded|$names" }
+        @{ Name = 'the IP step failing'; State = 'MUC:*' + '0' * 30; Fields = "$decoded|02:00:5E:10:00:01||||False" }
+        @{ Name = 'no Ethernet adapter'; State = 'IUC:*' + '0' * 30; Fields = "$decoded|XX:XX:XX:XX:XX:XX|198.51.100.7|Œdipe@büro|QUORV-PC|True" }
+        @{ Name = 'the user name failing'; State = 'MIC:*' + '0' * 30; Fields = "$decoded|$office||QUORV-PC|False" }
+        @{ Name = 'the computer name failing'; State = 'MIU:*' + '0' * 30; Fields = "$decoded|$office|Œdipe@büro||False" }
+        @{ Name = 'both names failing'; State = 'MI:*' + '0' * 30; Fields = "$decoded|$office|||False" }
+        @{ Name = 'every step failing'; State = ':*' + '0' * 30; Fields = "$decoded|XX:XX:XX:XX:XX:XX||||False" }
+        @{ Name = 'a key of the current form'; State = 'MIUC:*' + '0' * 28 + '08'; Fields = "NBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|$names" }
+        @{ Name = 'a plain key'; State = 'MIUC:NPPR9-FWDCX-D2C8J-H872K-2YT43'; Fields = "NPPR9-FWDCX-D2C8J-H872K-2YT43|False|$names" }
+        @{ Name = 'an empty plain key'; State = 'MIUC:'; Fields = "|False|$names" }
+        @{ Name = 'an odd plain key'; State = 'MIUC:a=b c@d:é'; Fields = "a=b c@d:é|False|$names" }
+        @{ Name = 'a plain key of 31 characters'; State = 'MIUC:' + 'K' * 30 + 'Z'; Fields = 'K' * 29 + "|False|$names" }
+        @{ Name = 'no key'; State = 'MIUC:-'; Fields = "XXXXX-XXXXX-XXXXX-XXXXX-XXXXX|False|$names" }
     )
 } {
     BeforeAll {
         # One log per state, written by log mode's own code in code page 1252.
-        Invoke-Wine 'jürgen@büro' office $env:QUORV_LINE_WRITER (Get-WindowsPath $TestDrive) $States.State
+        Invoke-Wine 'Œdipe@büro' office $env:QUORV_LINE_WRITER (Get-WindowsPath $TestDrive) $States.State
     }
 
     It 'reads the line of <Name> with its fields' -ForEach @(for ($i = 0; $i -lt $States.Count; $i++) { $States[$i] + @{ File = "$($i + 1).txt" } }) {
@@ -68,7 +72,7 @@ Describe 'A log the real quorv.exe wrote' {
         foreach ($view in '/reg:64', '/reg:32') { & $env:QUORV_WINE_RUN reg delete $plain /v ProductKey /f $view }
         Invoke-Wine alice office $env:QUORV_EXE (Get-WindowsPath $log)
         Invoke-Wine alice office $env:QUORV_EXE (Get-WindowsPath $log)
-        Invoke-Wine 'jürgen@büro' loopback $env:QUORV_EXE (Get-WindowsPath $log)
+        Invoke-Wine 'Œdipe@büro' loopback $env:QUORV_EXE (Get-WindowsPath $log)
         foreach ($key in '=1+2', '') {
             Invoke-Wine bob private reg add $plain /v ProductKey /t REG_SZ /d $key /f /reg:64
             Invoke-Wine bob private $env:QUORV_EXE (Get-WindowsPath $log)
@@ -79,7 +83,7 @@ Describe 'A log the real quorv.exe wrote' {
     It 'is read whole, one object per machine state' {
         & $reader -Path $log -CodePage 1252 -WarningVariable warned | Format-State | Should -Be @(
             'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|02:00:5E:10:00:01|198.51.100.7|alice|QUORV-PC|True|1'
-            'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|XX:XX:XX:XX:XX:XX|127.100.200.250|jürgen@büro|QUORV-PC|True|2'
+            'BBBBB-BBBBB-BBBBB-BBBBB-BBBBB|True|XX:XX:XX:XX:XX:XX|127.100.200.250|Œdipe@büro|QUORV-PC|True|2'
             '=1+2|False|02:00:5E:30:00:01|10.20.30.40|bob|QUORV-PC|True|3'
             '|False|02:00:5E:30:00:01|10.20.30.40|bob|QUORV-PC|True|4')
         $warned | Should -BeNullOrEmpty
