@@ -94,3 +94,4 @@ printf '%-60s %s\n' "8 logged runs at once / 8 floor programs at once" \
   "$runs_ms / $floor_ms ms = $(echo "scale=2; $runs_ms / $floor_ms" | bc)x"
 
 scripts/bench_dialog.sh "$runs"
+scripts/bench_reader.sh
