@@ -165,7 +165,7 @@ process {
                             IP         = $match.Groups['ip'].Value
                             User       = if ($at -ge 0) { $identity.Substring(0, $at) } else { '' }
                             Computer   = $identity.Substring($at + 1)
-                            Complete   = $match.Groups['ip'].Success -and $at -ge 0 -and $at -lt $identity.Length - 1
+                            Complete   = $at -ge 0 -and $at -lt $identity.Length - 1
                             Path       = $file
                             LineNumber = $number
                         }
