@@ -11,7 +11,8 @@
 # PC's run does, while four runs go one after another (goal: never refused); and eight runs
 # at once against eight floor programs that make the same platform calls and read the log
 # once sharing all (goal: no worse than before). Then the key dialog's start-up
-# (scripts/bench_dialog.sh).
+# (scripts/bench_dialog.sh) and, where PowerShell is installed, the admin's reader on a
+# write-only log of a million lines (scripts/bench_reader.sh).
 # Usage: scripts/benchmark.sh [RUNS]   (default 15; QUORV_BENCH_EXE times another quorv.exe)
 set -euo pipefail
 source "$(dirname "$0")/on_testbed.sh"
@@ -94,3 +95,4 @@ printf '%-60s %s\n' "8 logged runs at once / 8 floor programs at once" \
   "$runs_ms / $floor_ms ms = $(echo "scale=2; $runs_ms / $floor_ms" | bc)x"
 
 scripts/bench_dialog.sh "$runs"
+scripts/bench_reader.sh

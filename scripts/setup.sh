@@ -270,6 +270,7 @@ main() {
   quiet_system_samba
   ensure_qemu_10
   ensure_binfmt_i386
+  bash "$(dirname "${BASH_SOURCE[0]}")/setup-pwsh.sh"
   log "ready"
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up whatever is missing, then in a sandbox (scripts/sandbox.sh) builds everything and
-# runs the native unit tests (ASan/UBSan), the Windows-side tests under Wine and the
-# end-to-end tests on the Wine test machine; checks that the release zip (scripts/release.sh)
-# builds reproducibly and holds the build's quorv.exe, and that ended runs leave their host
-# as it was. Exits non-zero when any check fails.
+# runs the native unit tests (ASan/UBSan), the Windows-side tests under Wine, the
+# end-to-end tests on the Wine test machine and, where dotnet is, the admin's reader under
+# PowerShell there; checks that the release zip (scripts/release.sh) builds reproducibly and
+# holds the build's quorv.exe, and that ended runs leave their host as it was. Exits non-zero
+# when any check fails.
 set -euo pipefail
 source "$(dirname "$0")/sandbox.sh" -- "$@"
 cd "$(dirname "$0")/.."
@@ -45,6 +46,6 @@ echo "== native unit tests"
 ctest --preset native --progress || status=1
 echo "== runs killed or stopped by a signal leave the host as it was"
 bash tests/testbed_kill_check.sh build/windows || status=1
-echo "== Windows-side and end-to-end tests under Wine"
+echo "== Windows-side, end-to-end and reader tests under Wine"
 scripts/testbed.sh build/windows ctest --preset windows || status=1
 [ "$status" = 0 ]
