@@ -8,8 +8,7 @@
 #   build/dotnet-home  dotnet's and NuGet's home: first-run files, settings, HTTP cache
 # Checks first, so a second run changes nothing. Called by scripts/setup.sh.
 set -euo pipefail
-
-log() { printf 'setup: %s\n' "$*"; }
+source "$(dirname "$0")/setup.sh"  # its log and apt_step, with apt_step's log in dotnet's home
 
 build=$(cd "$(dirname "$0")/.." && pwd)/build
 powershell_version=7.6.10  # 7.7.0, which a command without --version takes, fails to install
@@ -30,22 +29,11 @@ if [ "$("$build/pwsh/pwsh" -NoProfile -Command '$PSVersionTable.PSVersion.ToStri
   "$powershell_version" ] && [ -f "$pester" ]; then
   exit 0
 fi
-output=$home/install.log
-
-# step WHAT COMMAND...: output in install.log, its end shown when the step fails.
-step() {
-  local what=$1
-  shift
-  log "$what"
-  "$@" </dev/null >>"$output" 2>&1 && return 0
-  tail -n 30 "$output" >&2
-  echo "setup: $what failed (whole log: $output)" >&2
-  exit 1
-}
+apt_log=$home/install.log
 
 rm -rf "$build/pwsh"
-step "installing PowerShell $powershell_version into build/pwsh (dotnet tool)" \
-  dotnet tool install PowerShell --version "$powershell_version" --tool-path "$build/pwsh"
+log "installing PowerShell $powershell_version into build/pwsh (dotnet tool)"
+apt_step dotnet tool install PowerShell --version "$powershell_version" --tool-path "$build/pwsh"
 # Pester is a module packed as a NuGet package: a project that only downloads it puts it
 # into the package cache, from which the tests import it.
 mkdir -p "$home/pester"
@@ -55,5 +43,6 @@ cat >"$home/pester/pester.proj" <<EOF
   <ItemGroup><PackageDownload Include="Pester" Version="[$pester_version]" /></ItemGroup>
 </Project>
 EOF
-step "downloading Pester $pester_version into build/nuget" dotnet restore "$home/pester/pester.proj"
+log "downloading Pester $pester_version into build/nuget"
+apt_step dotnet restore "$home/pester/pester.proj"
 [ -f "$pester" ] || { echo "setup: Pester's module is not at $pester" >&2; exit 1; }

@@ -13,8 +13,8 @@ export DEBIAN_FRONTEND=noninteractive
 scratch=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/setup
 apt_log=$scratch/apt.log apt_output=$scratch/apt-update.out
 
-# apt_step COMMAND...: runs an apt or dpkg command with its output in apt.log; on failure
-# shows the log's end and exits.
+# apt_step COMMAND...: runs an apt or dpkg command (or another installer's) with its output in
+# $apt_log; on failure shows the log's end and exits.
 apt_step() {
   echo "== $*" >>"$apt_log"
   "$@" </dev/null >>"$apt_log" 2>&1 && return 0

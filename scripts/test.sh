@@ -11,8 +11,7 @@ cd "$(dirname "$0")/.."
 
 release_identity
 build . native
-build . windows
-build . windows --target quorv_zip
+build . windows --target all quorv_zip
 zip=quorv-$QUORV_RELEASE_NAME.zip
 status=0
 

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
         }
         fclose(file);
     }
+    StoreKey("-");
     for (RegistryView view : kViews) {
         SetRegistryBinary(view, kEncodedPath, "DigitalProductId", std::vector<unsigned char>(164));
     }
